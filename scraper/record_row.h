@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "scraper/result_file.h"
+
+namespace orgkat {
+
+class JsonValue;
+
+// Characters with codes up to 32 stripped from both ends.
+std::string TrimValue(std::string_view text);
+// Every double quote doubled.
+std::string EscapeQuotes(std::string_view text);
+
+// The text of member `name` of `container`; empty when the container is absent, not an object, or
+// has no such member.
+std::string MemberText(const JsonValue* container, std::string_view name);
+
+// The row of ten cells for one record body (without its line break). Sets lastDirector to empty
+// first, then to the record's director text. Throws std::runtime_error when the body holds no
+// record.
+std::string RecordRow(std::string_view body, std::string& lastDirector);
+
+// Appends the record's row and its line break to the file (two write operations).
+void WriteRecordRow(std::string_view body, TResultFile& file, std::string& lastDirector);
+
+}  // namespace orgkat

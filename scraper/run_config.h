@@ -1,0 +1,31 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/http_client.h"
+#include "platform/tick_count.h"
+
+namespace orgkat {
+
+// Everything a run needs from its front end. The defaults are the system's own values; tests
+// shorten the timings.
+struct RunConfig {
+  std::string ApiHost = "api.orgkat.example";  // HOST or HOST:PORT
+  std::string SiteHost = "orgkat.example";
+  std::string OutputDir;  // where data%d.csv and log-%d.txt go; absolute, ends in '/'
+  std::string ProxyFile;  // full path of proxy.txt
+  std::chrono::milliseconds HttpTimeout{std::chrono::seconds(120)};
+  std::chrono::milliseconds PollInterval{100};
+  std::uint32_t RetryPauseMs = 3000;
+  int ResumeDelayMs = 30000;
+  std::shared_ptr<ITickCounter> Ticks = SystemTicks();
+  HttpClientFactory MakeClient = CreateHttpClient;
+  // The desktop's "open" verb on a file path; empty: nothing is opened.
+  std::function<void(const std::string& path)> OpenFile;
+};
+
+}  // namespace orgkat

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/controls.h"
+#include "platform/thread.h"
+#include "scraper/result_file.h"
+#include "scraper/run_config.h"
+#include "scraper/worker_lists.h"
+
+namespace orgkat {
+
+// The run controller: phase 1 fetches the organisation list and collects record URLs, phase 2
+// fetches every record with at most Limit workers and writes one row per record. Create with
+// std::make_shared (created suspended, FreeOnTerminate), set the controls, Config and Limit, then
+// Resume. It reports to the window only through UI-thread calls.
+class TScraper : public TThread {
+ public:
+  TScraper();
+
+  // Window controls, touched only inside UI-thread calls.
+  std::shared_ptr<IProgressBar> ProgressBar;
+  std::shared_ptr<IStartControl> StartButton;
+  std::shared_ptr<ILogView> LogsMemo;
+  std::shared_ptr<IResumeTimer> ResumeTimer;
+  std::int32_t Limit = 5;
+  std::shared_ptr<const RunConfig> Config = std::make_shared<RunConfig>();
+
+  // Report operations, run on the UI thread.
+  void AppendLog();
+  void UpdateRunState();
+  void UpdateProgress();
+  void ReportResult();
+  void ArmResumeTimer();
+
+  // Lets the UI thread process its pending events from inside UpdateProgress; set by the front end.
+  std::function<void()> ProcessPendingEvents;
+
+ protected:
+  void Execute() override;
+
+ private:
+  // Report fields: written by the controller just before the UI-thread call that reads them.
+  std::string result;
+  std::string LogMessageText;
+  bool CursorHourGlass = false;
+  std::int32_t ProgressBarPosition = 0;
+  std::int32_t ProgressBarMax = 0;
+
+  enum class Phase { List, Records };
+  void RunPhase(Phase phase);
+  void DispatchLoop(Phase phase);
+  void Consume(Phase phase, const std::shared_ptr<class TScrapingThread>& worker);
+  void Log(const std::string& message);
+  void SaveLogFile();
+
+  // Run state, owned by Execute.
+  std::shared_ptr<std::mutex> ListsLock;
+  std::shared_ptr<TWorkerList> RunningList;
+  std::shared_ptr<TWorkerList> FinishedList;
+  std::deque<std::string> UrlQueue;
+  std::vector<std::string> FoundUrls;
+  TResultFile ResultFile;
+  std::string LastDirector;
+  bool Done = false;
+};
+
+}  // namespace orgkat
