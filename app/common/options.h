@@ -30,7 +30,4 @@ struct ParseOutcome {
 ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<std::string>& args,
                                   const std::string& programDir);
 
-// The directory that holds the running executable, ending in '/'.
-std::string ProgramDirectory();
-
 }  // namespace orgkat
