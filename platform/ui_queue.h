@@ -40,7 +40,8 @@ class UiCallQueue : public IUiQueue {
 
   // Makes the calling thread the UI thread of this queue.
   void BindToCurrentThread();
-  // On the UI thread: runs the calls queued so far, one at a time in queue order; returns how many ran.
+  // On the UI thread: runs the calls queued so far, one at a time in queue order; returns how many
+  // ran.
   std::size_t ServePending();
   // Waits until a call is queued or the time is up; true when calls are waiting.
   bool WaitForCalls(std::chrono::milliseconds timeout);

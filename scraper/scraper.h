@@ -40,6 +40,17 @@ class TScraper : public TThread {
 
   // Lets the UI thread process its pending events from inside UpdateProgress; set by the front end.
   std::function<void()> ProcessPendingEvents;
+  // Called on the UI thread when the log file cannot be saved, with the failure's message; the
+  // start control is enabled again all the same.
+  std::function<void(const std::string& message)> OnLogFileFailure;
+
+  // How the run went, for the console's exit status. Read on the UI thread once the run has ended.
+  struct RunSummary {
+    bool Completed = false;      // "Сбор данных завершен" was logged
+    bool ErrorReported = false;  // an error was reported (and the automatic pause begun)
+    bool LogFileSaved = false;
+  };
+  const RunSummary& Summary() const { return Summary_; }
 
  protected:
   void Execute() override;
@@ -68,6 +79,7 @@ class TScraper : public TThread {
   TResultFile ResultFile;
   std::string LastDirector;
   bool Done = false;
+  RunSummary Summary_;
 };
 
 }  // namespace orgkat
