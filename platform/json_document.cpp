@@ -174,8 +174,10 @@ class JsonBuilder {
     std::size_t kept = 0;
     for (std::size_t i = 0; i < count; ++i) {
       if (!keep[i]) continue;
-      object.names_[kept] = std::move(object.names_[i]);
-      object.items_[kept] = object.items_[i];
+      if (kept != i) {
+        object.names_[kept] = std::move(object.names_[i]);
+        object.items_[kept] = object.items_[i];
+      }
       ++kept;
     }
     object.names_.resize(kept);
