@@ -1,5 +1,6 @@
 #include "platform/json_document.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <limits>
 #include <nlohmann/json.hpp>
@@ -117,7 +118,8 @@ class JsonBuilder {
     return true;
   }
   bool string(std::string& value) {
-    Add(JsonValue::Kind::String)->string_ = std::move(value);
+    // Copied, not moved: the parser keeps its buffer's capacity for the next string.
+    Add(JsonValue::Kind::String)->string_ = value;
     return true;
   }
   bool binary(nlohmann::json::binary_t&) { return false; }
@@ -126,7 +128,7 @@ class JsonBuilder {
     return true;
   }
   bool key(std::string& name) {
-    key_ = std::move(name);
+    key_ = name;
     return true;
   }
   bool end_object() {
@@ -148,11 +150,16 @@ class JsonBuilder {
 
  private:
   JsonValue* Add(JsonValue::Kind kind) {
-    JsonValue& value = document_.values_.emplace_back();
+    JsonValue& value = document_.NewValue();
     value.kind_ = kind;
     if (!open_.empty()) {
       JsonValue& container = *open_.back();
-      if (container.kind_ == JsonValue::Kind::Object) container.names_.push_back(std::move(key_));
+      // Records are small objects: one allocation instead of a doubling series.
+      if (container.items_.empty()) container.items_.reserve(8);
+      if (container.kind_ == JsonValue::Kind::Object) {
+        if (container.names_.empty()) container.names_.reserve(8);
+        container.names_.push_back(key_);
+      }
       container.items_.push_back(&value);
     }
     return &value;
@@ -161,16 +168,11 @@ class JsonBuilder {
   // Where a name repeats, only its last member stays, so lookups and text agree.
   static void KeepLaterMembers(JsonValue& object) {
     const std::size_t count = object.names_.size();
-    if (count < 2) return;
+    if (count < 2 || !HasRepeatedName(object.names_)) return;
     std::unordered_set<std::string_view> seen;
     seen.reserve(count);
     std::vector<bool> keep(count);
-    bool repeated = false;
-    for (std::size_t i = count; i-- > 0;) {
-      keep[i] = seen.insert(object.names_[i]).second;
-      repeated = repeated || !keep[i];
-    }
-    if (!repeated) return;
+    for (std::size_t i = count; i-- > 0;) keep[i] = seen.insert(object.names_[i]).second;
     std::size_t kept = 0;
     for (std::size_t i = 0; i < count; ++i) {
       if (!keep[i]) continue;
@@ -184,6 +186,20 @@ class JsonBuilder {
     object.items_.resize(kept);
   }
 
+  // Repeats are rare: small objects are checked pairwise without allocating.
+  static bool HasRepeatedName(const std::vector<std::string>& names) {
+    if (names.size() > 32) {
+      std::unordered_set<std::string_view> seen(names.begin(), names.end());
+      return seen.size() != names.size();
+    }
+    for (std::size_t i = 1; i < names.size(); ++i) {
+      for (std::size_t j = 0; j < i; ++j) {
+        if (names[i] == names[j]) return true;
+      }
+    }
+    return false;
+  }
+
   JsonDocument& document_;
   std::vector<JsonValue*> open_;
   std::string key_;
@@ -193,10 +209,21 @@ std::unique_ptr<JsonDocument> JsonDocument::Parse(std::string_view text) {
   auto document = std::make_unique<JsonDocument>();
   JsonBuilder builder(*document);
   if (!nlohmann::json::sax_parse(text.data(), text.data() + text.size(), &builder) ||
-      document->values_.empty()) {
+      document->count_ == 0) {
     return nullptr;
   }
   return document;
+}
+
+JsonValue& JsonDocument::NewValue() {
+  if (chunks_.empty() || used_ == chunkSize_) {
+    // Chunks grow so that small records take few allocations and large ones few chunks.
+    chunkSize_ = chunks_.empty() ? 32 : std::min<std::size_t>(chunkSize_ * 2, 4096);
+    chunks_.push_back(std::make_unique<JsonValue[]>(chunkSize_));
+    used_ = 0;
+  }
+  ++count_;
+  return chunks_.back()[used_++];
 }
 
 const JsonValue* JsonValue::Member(std::string_view name) const {

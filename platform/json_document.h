@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -61,13 +60,18 @@ class JsonDocument {
   // nullptr when the text is not one well-formed JSON value.
   static std::unique_ptr<JsonDocument> Parse(std::string_view text);
 
-  const JsonValue& Root() const { return values_.front(); }
+  const JsonValue& Root() const { return chunks_.front()[0]; }
 
  private:
   friend class JsonBuilder;
 
-  // A deque keeps the addresses of its elements while it grows.
-  std::deque<JsonValue> values_;
+  // A new value whose address stays valid while more are added.
+  JsonValue& NewValue();
+
+  std::vector<std::unique_ptr<JsonValue[]>> chunks_;
+  std::size_t chunkSize_ = 0;
+  std::size_t used_ = 0;
+  std::size_t count_ = 0;
 };
 
 }  // namespace orgkat

@@ -85,26 +85,49 @@ std::string DecodeBody(std::string_view bytes) {
   std::size_t runStart = 0;
   std::size_t i = 0;
   while (i < n) {
-    if (p[i] < 0x80) {
-      while (i + 16 <= n && ((Load8(p + i) | Load8(p + i + 8)) & kHighBits) == 0) i += 16;
-      while (i < n && p[i] < 0x80) ++i;
-      continue;
+    // Eight bytes at a time while they hold only ASCII and two-byte sequences (Cyrillic, among
+    // others). Per byte lane: `cont` marks 10xxxxxx, `lead` 110xxxxx; every lead must be
+    // followed by a continuation and every continuation preceded by a lead, C0 and C1 excluded.
+    // `carry` marks a lead in the last lane of the word before.
+    std::uint64_t carry = 0;
+    while (i + 8 <= n) {
+      const std::uint64_t word = Load8(p + i);
+      const std::uint64_t high = word & kHighBits;
+      if ((high | carry) == 0) {
+        i += 8;
+        continue;
+      }
+      const std::uint64_t bit6 = (word << 1) & kHighBits;
+      const std::uint64_t bit5 = (word << 2) & kHighBits;
+      const std::uint64_t cont = high & ~bit6;
+      const std::uint64_t lead = high & bit6 & ~bit5;
+      const std::uint64_t longer = high & bit6 & bit5;
+      const std::uint64_t notOverlong =
+          ((word & 0x1E1E1E1E1E1E1E1Eull) + 0x7F7F7F7F7F7F7F7Full) & kHighBits;
+      if (longer != 0 || ((lead << 8) | carry) != cont || (lead & ~notOverlong) != 0) break;
+      carry = (lead >> 56) & 0x80;
+      i += 8;
     }
-    // Two-byte sequences (Cyrillic, among others) are the common case.
-    if (p[i] >= 0xC2 && p[i] <= 0xDF && i + 1 < n && (p[i + 1] & 0xC0) == 0x80) {
-      i += 2;
-      continue;
+    // Back to the lead byte whose continuation lies in the word that stopped the fast path.
+    if (carry != 0) --i;
+    // One sequence at a time across the word that stopped the fast path.
+    const std::size_t stop = i + 8 < n ? i + 8 : n;
+    while (i < stop) {
+      if (p[i] < 0x80) {
+        ++i;
+        continue;
+      }
+      std::size_t bad = 0;
+      const std::size_t length = MultibyteLength(p + i, n - i, bad);
+      if (length != 0) {
+        i += length;
+        continue;
+      }
+      out.append(bytes, runStart, i - runStart);
+      out += kReplacement;
+      i += bad;
+      runStart = i;
     }
-    std::size_t bad = 0;
-    const std::size_t length = MultibyteLength(p + i, n - i, bad);
-    if (length != 0) {
-      i += length;
-      continue;
-    }
-    out.append(bytes, runStart, i - runStart);
-    out += kReplacement;
-    i += bad;
-    runStart = i;
   }
   out.append(bytes, runStart, n - runStart);
   return out;

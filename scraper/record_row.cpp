@@ -51,10 +51,12 @@ std::string TrimValue(std::string_view text) {
 std::string EscapeQuotes(std::string_view text) {
   std::string out;
   out.reserve(text.size() + 8);
-  for (const char c : text) {
-    if (c == '"') out += '"';
-    out += c;
+  for (auto quote = text.find('"'); quote != std::string_view::npos; quote = text.find('"')) {
+    out.append(text.substr(0, quote + 1));
+    out += '"';
+    text.remove_prefix(quote + 1);
   }
+  out.append(text);
   return out;
 }
 
