@@ -170,6 +170,36 @@ INSTANTIATE_TEST_SUITE_P(
                   std::string(37, 'a') + "\xFF" + std::string(20, 'b'),
                   std::string(37, 'a') + R(1) + std::string(20, 'b')}));
 
+TEST(DirectoryEndpoints, ReplacesABrokenByteAtEveryOffsetOfMixedCyrillicText) {
+  // Characters of one or two bytes: a bad byte in one turns it into one U+FFFD per byte.
+  std::vector<std::string> chars;
+  for (const char* c :
+       {"Ш", "к", "о", "л", "а", " ", "N", "5", " ", "г", ".", " ", "М", "о", "с",
+        "к", "в", "а", ",", " ", "у", "л", ".", " ", "Л", "е", "н", "и", "н", "а"}) {
+    chars.push_back(c);
+  }
+  for (std::size_t at = 0; at < chars.size(); ++at) {
+    for (std::size_t byte = 0; byte < chars[at].size(); ++byte) {
+      for (const char bad : {'\xFF', '\xC1'}) {
+        std::string body;
+        std::string expected;
+        for (std::size_t i = 0; i < chars.size(); ++i) {
+          if (i != at) {
+            body += chars[i];
+            expected += chars[i];
+            continue;
+          }
+          std::string broken = chars[i];
+          broken[byte] = bad;
+          body += broken;
+          for (std::size_t k = 0; k < broken.size(); ++k) expected += kFffd;
+        }
+        EXPECT_EQ(DecodeBody(body), expected) << "character " << at << ", byte " << byte;
+      }
+    }
+  }
+}
+
 TEST(DirectoryEndpoints, DecodesABodyOfOnlyIllFormedBytesIntoReplacements) {
   EXPECT_EQ(DecodeBody(std::string(1000, '\xFF')), R(1000));
 }
