@@ -156,10 +156,7 @@ class JsonBuilder {
       JsonValue& container = *open_.back();
       // Records are small objects: one allocation instead of a doubling series.
       if (container.items_.empty()) container.items_.reserve(8);
-      if (container.kind_ == JsonValue::Kind::Object) {
-        if (container.names_.empty()) container.names_.reserve(8);
-        container.names_.push_back(key_);
-      }
+      if (container.kind_ == JsonValue::Kind::Object) value.name_ = key_;
       container.items_.push_back(&value);
     }
     return &value;
@@ -167,34 +164,32 @@ class JsonBuilder {
 
   // Where a name repeats, only its last member stays, so lookups and text agree.
   static void KeepLaterMembers(JsonValue& object) {
-    const std::size_t count = object.names_.size();
-    if (count < 2 || !HasRepeatedName(object.names_)) return;
+    const std::size_t count = object.items_.size();
+    if (count < 2 || !HasRepeatedName(object.items_)) return;
     std::unordered_set<std::string_view> seen;
     seen.reserve(count);
     std::vector<bool> keep(count);
-    for (std::size_t i = count; i-- > 0;) keep[i] = seen.insert(object.names_[i]).second;
+    for (std::size_t i = count; i-- > 0;) keep[i] = seen.insert(object.items_[i]->name_).second;
     std::size_t kept = 0;
     for (std::size_t i = 0; i < count; ++i) {
       if (!keep[i]) continue;
-      if (kept != i) {
-        object.names_[kept] = std::move(object.names_[i]);
-        object.items_[kept] = object.items_[i];
-      }
-      ++kept;
+      object.items_[kept++] = object.items_[i];
     }
-    object.names_.resize(kept);
     object.items_.resize(kept);
   }
 
   // Repeats are rare: small objects are checked pairwise without allocating.
-  static bool HasRepeatedName(const std::vector<std::string>& names) {
-    if (names.size() > 32) {
-      std::unordered_set<std::string_view> seen(names.begin(), names.end());
-      return seen.size() != names.size();
+  static bool HasRepeatedName(const std::vector<const JsonValue*>& members) {
+    if (members.size() > 32) {
+      std::unordered_set<std::string_view> seen;
+      for (const JsonValue* member : members) {
+        if (!seen.insert(member->name_).second) return true;
+      }
+      return false;
     }
-    for (std::size_t i = 1; i < names.size(); ++i) {
+    for (std::size_t i = 1; i < members.size(); ++i) {
       for (std::size_t j = 0; j < i; ++j) {
-        if (names[i] == names[j]) return true;
+        if (members[i]->name_ == members[j]->name_) return true;
       }
     }
     return false;
@@ -228,8 +223,8 @@ JsonValue& JsonDocument::NewValue() {
 
 const JsonValue* JsonValue::Member(std::string_view name) const {
   if (kind_ != Kind::Object) return nullptr;
-  for (std::size_t i = 0; i < names_.size(); ++i) {
-    if (names_[i] == name) return items_[i];
+  for (const JsonValue* member : items_) {
+    if (member->name_ == name) return member;
   }
   return nullptr;
 }
@@ -287,7 +282,7 @@ std::string JsonValue::Text() const {
     ++open.back().next;
     if (frame.next > 0) out += ',';
     if (container.kind_ == Kind::Object) {
-      AppendQuoted(out, container.names_[frame.next]);
+      AppendQuoted(out, container.items_[frame.next]->name_);
       out += ':';
     }
     start(*container.items_[frame.next]);

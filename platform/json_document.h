@@ -48,9 +48,10 @@ class JsonValue {
   std::int64_t integer_ = 0;
   double double_ = 0;
   std::string string_;
-  // Elements of an array or values of an object's members; names_ runs parallel for objects.
+  // The name under which this value is a member of an object.
+  std::string name_;
+  // Elements of an array, or the member values of an object.
   std::vector<const JsonValue*> items_;
-  std::vector<std::string> names_;
 };
 
 // A parsed document. Every value sits in one flat store, so neither destruction nor text
