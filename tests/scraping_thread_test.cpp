@@ -90,6 +90,21 @@ TEST(FetchWorker, TimeoutThenSuccess) {
   EXPECT_TRUE(IsLogLineOf(lines[0], "ERROR_Request aborted on timeout для " + rig.url));
 }
 
+TEST(FetchWorker, PauseLastsItsFullLengthWhenTheCounterWraps) {
+  for (const std::uint32_t start : {0xFFFFF800u, 0xFFFFF3E4u, 0x7FFFFF00u}) {
+    SCOPED_TRACE(start);
+    WorkerRig rig;
+    rig.ticks->Set(start);
+    rig.ticks->SetStep(kStep);
+    rig.Script({Fails("Not Found", 404, "Not Found")});
+    for (int i = 0; i < 4; ++i) rig.Script({Fails("Not Found", 404, "Not Found")});
+    rig.Start();
+    ASSERT_TRUE(rig.WaitHandedOver());
+    // Differences modulo 2^32: the final pause neither ends at once nor waits for a full cycle.
+    EXPECT_TRUE(OnePause(rig.ticks->Peek() - rig.script->TicksAtRequests().back()));
+  }
+}
+
 TEST(FetchWorker, SuccessWithAnEmptyBody) {
   WorkerRig rig;
   rig.Script({Completes("")});
