@@ -78,6 +78,10 @@ ScriptedServer::ScriptedServer(Responder responder, Tls tls) : responder_(std::m
       SSL_CTX_use_PrivateKey_file(ctx, tls.key.c_str(), SSL_FILETYPE_PEM) != 1) {
     throw std::runtime_error("test server: cannot load its certificate");
   }
+  if (tls.max_version != 0) {
+    SSL_CTX_set_security_level(ctx, 0);
+    SSL_CTX_set_max_proto_version(ctx, tls.max_version);
+  }
   if (tls.ask_client_certificate) SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, AcceptAnyCertificate);
   Start();
 }
