@@ -257,6 +257,9 @@ void AsioHttpClient::ConnectTcp(const std::string& host, const std::string& port
       connection_.reset();
       Fail(kFailureStatus, "can't connect: " + WinsockErrorText(ec.value()));
     }
+    // The TLS handshake sends several small records in a row; Nagle's algorithm would hold
+    // each back until the peer's delayed acknowledgement.
+    connection_->plain->socket().set_option(tcp::no_delay(true), ec);
     ArmTimer();
     last_error = Await([&](auto handler) {
       connection_->plain->async_connect(entry.endpoint(), std::move(handler));

@@ -1,5 +1,7 @@
 #include "platform/winsock_errors.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 
 #include <gtest/gtest.h>

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -129,6 +130,8 @@ void ScriptedServer::AcceptLoop() {
     if (::poll(fds, 2, -1) < 0 || fds[1].revents != 0) return;
     const int fd = ::accept(listen_fd_, nullptr, nullptr);
     if (fd < 0) continue;
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     ++connections_;
     std::lock_guard lock(mutex_);
     open_fds_.push_back(fd);
