@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <stdexcept>
 
 #include <openssl/ssl.h>
@@ -88,6 +89,9 @@ ScriptedServer::ScriptedServer(Responder responder, Tls tls) : responder_(std::m
 }
 
 void ScriptedServer::Start() {
+  // OpenSSL writes to the socket with write(), which raises SIGPIPE when the client has already
+  // gone away (a refused handshake, for example); the failed write is handled instead.
+  std::signal(SIGPIPE, SIG_IGN);
   if (::pipe(stop_pipe_) != 0) throw std::runtime_error("test server: pipe");
   listen_fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr{};
