@@ -45,6 +45,14 @@ constexpr int kFailureStatus = 404;
 using ResponseParser = http::response_parser<http::string_body>;
 using Response = http::response<http::string_body>;
 
+// Beast answers reason() with the standard text when the status line has none, while the
+// reason phrase must be the status line's own text, possibly empty.
+struct RawReason : http::fields {
+  static std::string Of(const http::fields& fields) {
+    return std::string((fields.*&RawReason::get_reason_impl)());
+  }
+};
+
 bool HasLineBreak(std::string_view text) {
   return text.find_first_of("\r\n") != std::string_view::npos;
 }
@@ -146,7 +154,7 @@ void AsioHttpClient::Get(const std::string& url, std::string& body) {
                                   : Exchange(parts, via_proxy ? AbsoluteUrl(parts) : parts.path);
 
     status_ = static_cast<int>(response.result_int());
-    reason_ = std::string(response.reason());
+    reason_ = RawReason::Of(response);
     const auto location = response.find(http::field::location);
     if (location != response.end() && !location->value().empty() &&
         redirects < settings_.LocationChangeMaxCount) {
@@ -249,6 +257,9 @@ void AsioHttpClient::ConnectTcp(const std::string& host, const std::string& port
       connection_.reset();
       Fail(kFailureStatus, "can't connect: " + WinsockErrorText(ec.value()));
     }
+    // The TLS handshake sends several small records in a row; Nagle's algorithm would hold
+    // each back until the peer's delayed acknowledgement.
+    connection_->plain->socket().set_option(tcp::no_delay(true), ec);
     ArmTimer();
     last_error = Await([&](auto handler) {
       connection_->plain->async_connect(entry.endpoint(), std::move(handler));

@@ -2,11 +2,13 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <stdexcept>
 
 #include <openssl/ssl.h>
@@ -78,11 +80,18 @@ ScriptedServer::ScriptedServer(Responder responder, Tls tls) : responder_(std::m
       SSL_CTX_use_PrivateKey_file(ctx, tls.key.c_str(), SSL_FILETYPE_PEM) != 1) {
     throw std::runtime_error("test server: cannot load its certificate");
   }
+  if (tls.max_version != 0) {
+    SSL_CTX_set_security_level(ctx, 0);
+    SSL_CTX_set_max_proto_version(ctx, tls.max_version);
+  }
   if (tls.ask_client_certificate) SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, AcceptAnyCertificate);
   Start();
 }
 
 void ScriptedServer::Start() {
+  // OpenSSL writes to the socket with write(), which raises SIGPIPE when the client has already
+  // gone away (a refused handshake, for example); the failed write is handled instead.
+  std::signal(SIGPIPE, SIG_IGN);
   if (::pipe(stop_pipe_) != 0) throw std::runtime_error("test server: pipe");
   listen_fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr{};
@@ -125,6 +134,8 @@ void ScriptedServer::AcceptLoop() {
     if (::poll(fds, 2, -1) < 0 || fds[1].revents != 0) return;
     const int fd = ::accept(listen_fd_, nullptr, nullptr);
     if (fd < 0) continue;
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     ++connections_;
     std::lock_guard lock(mutex_);
     open_fds_.push_back(fd);

@@ -38,6 +38,7 @@ class ScriptedServer {
     std::filesystem::path cert;
     std::filesystem::path key;
     bool ask_client_certificate = true;
+    int max_version = 0;  // an OpenSSL protocol version such as TLS1_VERSION; 0: the library's
   };
 
   explicit ScriptedServer(Responder responder);
