@@ -16,12 +16,13 @@ class ProgressModel {
   std::int32_t Position() const { return position_; }
   // Filled share in [0, 1]; 0 while the maximum is 0.
   double Fraction() const;
-  // "%d из %d, осталось %d": position, maximum, and what remains.
-  std::string HintText() const;
 
  private:
   std::int32_t max_ = 100;
   std::int32_t position_ = 0;
 };
+
+// The hover text "%d из %d, осталось %d": position, maximum, and what remains.
+std::string ProgressHintText(std::int32_t position, std::int32_t max);
 
 }  // namespace orgkat

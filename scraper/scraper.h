@@ -15,6 +15,8 @@
 
 namespace orgkat {
 
+class TScrapingThread;
+
 // The run controller: phase 1 fetches the organisation list and collects record URLs, phase 2
 // fetches every record with at most Limit workers and writes one row per record. Create with
 // std::make_shared (created suspended, FreeOnTerminate), set the controls, Config and Limit, then
@@ -64,9 +66,12 @@ class TScraper : public TThread {
   std::int32_t ProgressBarMax = 0;
 
   enum class Phase { List, Records };
-  void RunPhase(Phase phase);
-  void DispatchLoop(Phase phase);
-  void Consume(Phase phase, const std::shared_ptr<class TScrapingThread>& worker);
+  // How a phase ended: its done flag, a failure (reported), or the Terminated flag.
+  enum class PhaseEnd { Done, Failed, Stopped };
+  PhaseEnd RunPhase(Phase phase);
+  PhaseEnd DispatchLoop(Phase phase);
+  void Consume(Phase phase, TScrapingThread& worker);
+  void CloseRun();
   void Log(const std::string& message);
   void SaveLogFile();
 
