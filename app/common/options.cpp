@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -86,6 +87,16 @@ std::string AbsoluteDirectory(const std::string& dir) {
   return text;
 }
 
+// Any whole number in the signed 32-bit range, nothing else (not even an empty text).
+std::int32_t ParseLimit(const std::string& text) {
+  std::int32_t value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size()) {
+    throw UsageError("--limit must be a whole number, not '" + text + "'");
+  }
+  return value;
+}
+
 }  // namespace
 
 ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<std::string>& args,
@@ -102,7 +113,7 @@ ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<
   std::string site_host;
   std::string output_dir;
   std::string proxy_file;
-  std::int32_t limit = 5;
+  std::string limit_text = "5";
   double timeout_seconds = 0;
   bool no_open = false;
   app.add_option("--api-host", api_host, "directory API host, HOST[:PORT]");
@@ -111,7 +122,8 @@ ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<
       ->default_str(programDir);
   app.add_option("--proxy-file", proxy_file, "the proxy file")
       ->default_str(programDir + "proxy.txt");
-  app.add_option("--limit", limit, "largest number of requests at once")->default_str("5");
+  app.add_option("--limit", limit_text, "largest number of requests at once (0 or less: none)")
+      ->default_str("5");
   auto* timeout = app.add_option("--timeout", timeout_seconds, "the client's inactivity limit")
                       ->default_str("120");
   if (program == "orgkat-cli") {
@@ -132,7 +144,7 @@ ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<
 
   try {
     FrontEndOptions options;
-    options.Limit = limit;
+    options.Limit = ParseLimit(limit_text);
     options.NoOpen = no_open;
     RunConfig& config = options.Config;
 
