@@ -225,10 +225,10 @@ class CliEndToEnd : public ::testing::Test {
     port_ = match[1];
   }
 
-  void StartCli(std::vector<std::string> extra = {}) {
+  void StartCli(std::vector<std::string> extra = {}, const std::string& timeout = "5") {
     std::vector<std::string> argv = {
         kCli,           "--api-host", "127.0.0.1:" + port_, "--site-host", "localhost",
-        "--output-dir", "out",        "--timeout",          "5",           "--no-open"};
+        "--output-dir", "out",        "--timeout",          timeout,       "--no-open"};
     argv.insert(argv.end(), extra.begin(), extra.end());
     cli_.emplace(work_, "cli", argv);
   }
@@ -352,7 +352,7 @@ TEST_F(CliEndToEnd, AStopDuringTheRecordsKeepsTheRowsWrittenAndEndsWithStatus130
 
 TEST_F(CliEndToEnd, ASecondInterruptEndsTheProgramAtOnce) {
   StartServer({"--count", "5", "--slow-ms", "20000"});
-  StartCli({"--timeout", "60"});
+  StartCli({}, "60");
   ASSERT_TRUE(cli_->WaitForOutput(": Начинаем работу\n", 20s)) << cli_->Err();
   cli_->Signal(SIGINT);
   ASSERT_TRUE(cli_->WaitForOutput(": Останавливаем работу\n", 10s));
