@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -263,7 +264,7 @@ TEST_F(CliEndToEnd, AFullRunWritesOneRowPerServedRecordAndKeepsTheLimitAndThePac
   const int count = 24;
   const std::uint64_t seed = 11;
   StartServer({"--count", std::to_string(count), "--seed", std::to_string(seed), "--fail-500", "10",
-               "--fail-404", "5"});
+               "--fail-404", "5", "--slow-ms", "700"});
   StartCli({"--limit", "3"});
   ASSERT_EQ(cli_->Wait(120s), 0) << cli_->Out() << cli_->Err();
   const auto account = StopServer();
@@ -294,12 +295,17 @@ TEST_F(CliEndToEnd, AFullRunWritesOneRowPerServedRecordAndKeepsTheLimitAndThePac
   }
   EXPECT_EQ(written, expected);
 
-  EXPECT_GE(account.MaxInFlight, 1);
+  // Answers take longer than three dispatches, so without the limit a fourth request would start.
+  EXPECT_GE(account.MaxInFlight, 2);
   EXPECT_LE(account.MaxInFlight, 3);
-  ASSERT_FALSE(account.Gaps.empty());
-  // Dispatches are at least 200 ms apart; the server sees a request after its connection and TLS
-  // handshake, whose time varies a little from one worker to the next.
-  EXPECT_GE(*std::min_element(account.Gaps.begin(), account.Gaps.end()), 150);
+  ASSERT_GE(account.Gaps.size(), 5u);
+  // Dispatches are at least 200 ms apart. The server sees a request only after the worker's
+  // connection and TLS set-up, whose time varies from one worker to the next, so single gaps
+  // may come out shorter; the median cannot.
+  auto gaps = account.Gaps;
+  std::sort(gaps.begin(), gaps.end());
+  EXPECT_GE(gaps[gaps.size() / 2], 180);
+  EXPECT_GE(gaps.front(), 100);
 }
 
 TEST_F(CliEndToEnd, AFailedListEndsWithoutAResultFile) {
