@@ -1,8 +1,11 @@
 #include "platform/tls_context.h"
 
 #include <filesystem>
+#include <memory>
+#include <mutex>
 
 #include <openssl/ssl.h>
+#include <openssl/x509_vfy.h>
 
 namespace orgkat {
 
@@ -19,6 +22,26 @@ std::string Quoted(const std::string& name) {
 void RequireFile(const std::string& name) {
   std::error_code ec;
   if (!std::filesystem::exists(name, ec)) throw TlsSetupError("File not found " + Quoted(name));
+}
+
+struct StoreRelease {
+  void operator()(X509_STORE* store) const { X509_STORE_free(store); }
+};
+using StorePtr = std::unique_ptr<X509_STORE, StoreRelease>;
+
+// The default trust locations, read once per process: parsing the system bundle costs tens of
+// milliseconds of CPU, and every worker sets up a context of its own. Each context takes its own
+// reference to the store. A failed read is not kept, so the next set-up tries again.
+X509_STORE* DefaultTrustStore() {
+  static std::mutex mutex;
+  static StorePtr store;
+  std::lock_guard lock(mutex);
+  if (!store) {
+    StorePtr fresh(X509_STORE_new());
+    if (!fresh || X509_STORE_set_default_paths(fresh.get()) != 1) return nullptr;
+    store = std::move(fresh);
+  }
+  return store.get();
 }
 
 }  // namespace
@@ -46,8 +69,9 @@ ssl::context TlsContext::Build() const {
   context.use_certificate_chain_file(settings_.CertFile, ec);
   if (ec) throw TlsSetupError("Can't read certificate file " + Quoted(settings_.CertFile));
 
-  context.set_default_verify_paths(ec);
-  if (ec) throw TlsSetupError("Can't load the default trust locations");
+  X509_STORE* trust = DefaultTrustStore();
+  if (trust == nullptr) throw TlsSetupError("Can't load the default trust locations");
+  SSL_CTX_set1_cert_store(native, trust);
   // SSL 3.0 is the wanted floor; a library built without it refuses that bound, and its own
   // lowest version (TLS 1.0) is then the floor.
   if (SSL_CTX_set_min_proto_version(native, SSL3_VERSION) != 1 &&
