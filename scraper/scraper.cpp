@@ -141,6 +141,7 @@ TScraper::PhaseEnd TScraper::DispatchLoop(Phase phase) {
         worker->url = std::move(entry);
         worker->LogsMemo = LogsMemo;
         worker->Config = Config;
+        worker->UiQueue = UiQueue;
         {
           std::lock_guard lock(*ListsLock);
           RunningList->push_back(worker);

@@ -1,0 +1,89 @@
+// What every front end shows: the progress numbers and the timestamp of a log line.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "platform/progress_model.h"
+#include "platform/timestamp.h"
+
+namespace orgkat {
+namespace {
+
+struct ProgressCase {
+  const char* what;
+  std::int32_t max;
+  std::int32_t position;
+  std::int32_t shownMax;
+  std::int32_t shownPosition;
+  const char* hint;
+};
+
+TEST(ProgressModelTest, ClampsAsTheBarDoes) {
+  const ProgressCase cases[] = {
+      {"an ordinary step", 300, 12, 300, 12, "12 из 300, осталось 288"},
+      {"an empty phase shows an empty bar", 0, 0, 0, 0, "0 из 0, осталось 0"},
+      {"a position past the maximum fills the bar", 5, 9, 5, 5, "5 из 5, осталось 0"},
+      {"a negative position shows as zero", 5, -3, 5, 0, "0 из 5, осталось 5"},
+      {"a negative maximum is raised to zero", -4, 2, 0, 0, "0 из 0, осталось 0"},
+  };
+  for (const auto& c : cases) {
+    ProgressModel model;
+    model.SetMax(c.max);
+    model.SetPosition(c.position);
+    EXPECT_EQ(model.Max(), c.shownMax) << c.what;
+    EXPECT_EQ(model.Position(), c.shownPosition) << c.what;
+    EXPECT_EQ(ProgressHintText(model.Position(), model.Max()), c.hint) << c.what;
+  }
+}
+
+TEST(ProgressModelTest, LoweringTheMaximumPullsThePositionDown) {
+  ProgressModel model;
+  model.SetMax(10);
+  model.SetPosition(8);
+  model.SetMax(3);
+  EXPECT_EQ(model.Position(), 3);
+  EXPECT_DOUBLE_EQ(model.Fraction(), 1.0);
+  model.SetMax(0);
+  EXPECT_DOUBLE_EQ(model.Fraction(), 0.0);
+}
+
+std::chrono::system_clock::time_point LocalTime(int hour, int minute, int second, int millis) {
+  std::tm fields{};
+  fields.tm_year = 2026 - 1900;
+  fields.tm_mon = 11;
+  fields.tm_mday = 9;
+  fields.tm_hour = hour;
+  fields.tm_min = minute;
+  fields.tm_sec = second;
+  fields.tm_isdst = -1;
+  return std::chrono::system_clock::from_time_t(std::mktime(&fields)) +
+         std::chrono::milliseconds(millis);
+}
+
+class TimestampTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::setenv("LC_ALL", "C", 1);
+    LoadLocaleConventions();
+  }
+};
+
+TEST_F(TimestampTest, DateAndLongTimeWithoutMilliseconds) {
+  EXPECT_EQ(TimestampText(LocalTime(9, 5, 7, 999)), "12/09/26 09:05:07");
+  EXPECT_EQ(TimestampText(LocalTime(0, 0, 1, 0)), "12/09/26 00:00:01");
+}
+
+TEST_F(TimestampTest, ExactlyMidnightIsTheDateAlone) {
+  EXPECT_EQ(TimestampText(LocalTime(0, 0, 0, 0)), "12/09/26");
+  EXPECT_EQ(TimestampText(LocalTime(0, 0, 0, 750)), "12/09/26");
+}
+
+TEST_F(TimestampTest, LogLineJoinsTimestampAndMessage) {
+  const std::string line = LogLine("Начинаем работу");
+  EXPECT_EQ(line.substr(line.size() - std::string(": Начинаем работу").size()),
+            ": Начинаем работу");
+}
+
+}  // namespace
+}  // namespace orgkat
