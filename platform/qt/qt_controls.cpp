@@ -7,6 +7,8 @@
 
 namespace orgkat {
 
+QtLogView::QtLogView(QPlainTextEdit* edit) : edit_(edit) {}
+
 void QtLogView::Clear() {
   if (edit_) edit_->clear();
 }
@@ -67,9 +69,13 @@ void QtProgressBar::ShowHint() {
   if (bar_) bar_->setToolTip(show_hint_ ? hint_ : QString());
 }
 
+QtStartControl::QtStartControl(QPushButton* button) : button_(button) {}
+
 void QtStartControl::SetEnabled(bool enabled) {
   if (button_) button_->setEnabled(enabled);
 }
+
+QtResumeTimer::QtResumeTimer(QTimer* timer) : timer_(timer) {}
 
 void QtResumeTimer::SetInterval(int milliseconds) {
   if (timer_) timer_->setInterval(milliseconds);

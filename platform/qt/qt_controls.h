@@ -18,7 +18,7 @@ namespace orgkat {
 
 class QtLogView final : public ILogView {
  public:
-  explicit QtLogView(QPlainTextEdit* edit) : edit_(edit) {}
+  explicit QtLogView(QPlainTextEdit* edit);
   void Clear() override;
   void AppendLine(const std::string& line) override;
   // Every line ends in CR LF, also the last one.
@@ -50,7 +50,7 @@ class QtProgressBar final : public IProgressBar {
 
 class QtStartControl final : public IStartControl {
  public:
-  explicit QtStartControl(QPushButton* button) : button_(button) {}
+  explicit QtStartControl(QPushButton* button);
   void SetEnabled(bool enabled) override;
 
  private:
@@ -59,7 +59,7 @@ class QtStartControl final : public IStartControl {
 
 class QtResumeTimer final : public IResumeTimer {
  public:
-  explicit QtResumeTimer(QTimer* timer) : timer_(timer) {}
+  explicit QtResumeTimer(QTimer* timer);
   void SetInterval(int milliseconds) override;
   void SetEnabled(bool enabled) override;
 
