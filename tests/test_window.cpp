@@ -279,13 +279,14 @@ void WindowTest::pauseTwiceHoldsAndReleases() {
 }
 
 void WindowTest::automaticPauseEndsWithTimer() {
+  options_.Config.ResumeDelayMs = 500;
   directory_->Set(RecordAt(2), Body("<html>maintenance</html>"));
   MakeForm();
   Click(form_->StartButton);
   QTRY_VERIFY_WITH_TIMEOUT(CountLines("Включаем паузу на 30 секунд") == 1, kRunTimeoutMs);
   QVERIFY(form_->ActiveScraper->Suspended());
   QVERIFY(form_->ResumeTimer->isActive());
-  QCOMPARE(form_->ResumeTimer->interval(), 200);
+  QCOMPARE(form_->ResumeTimer->interval(), 500);
 
   QTRY_VERIFY_WITH_TIMEOUT(RunEnded(), kRunTimeoutMs);
   QCOMPARE(CountLines("Отключаем паузу, продолжаем работу"), 1);
