@@ -23,6 +23,9 @@ class TResultFile {
   // writes the byte-order mark and the header line. Throws std::runtime_error with the text
   // Cannot create file "<path>". <system text> when it cannot be created.
   void OpenResultFile(const std::string& dir, std::uint32_t ticks, const LogSink& log);
+  // Takes over an open descriptor (closing any file open before); later writes go to it and
+  // failures name `path`. Lets the writer run on any descriptor, such as a device.
+  void Attach(int fd, std::string path);
   // One write operation of the writer.
   void Write(std::string_view text);
   // The line break, CR LF (a write operation of its own).

@@ -62,14 +62,6 @@ std::string ReadFile(const QString& path) {
   return out.str();
 }
 
-// An answer with a body, after an optional delay.
-test::FakeDirectory::Answer Body(std::string body, std::chrono::milliseconds delay = 0ms) {
-  test::FakeDirectory::Answer answer;
-  answer.body = std::move(body);
-  answer.delay = delay;
-  return answer;
-}
-
 }  // namespace
 }  // namespace orgkat
 
@@ -131,7 +123,7 @@ void WindowTest::init() {
   options_.Config.RetryPauseMs = 1;
   options_.Config.ResumeDelayMs = 200;
   options_.Config.MakeClient = directory_->Factory();
-  directory_->Set(ListUrl(kHost), Body(ListOf(3)));
+  directory_->Set(ListUrl(kHost), test::FakeDirectory::Answer::Body(ListOf(3)));
   ScriptRecords(3, 0ms);
 }
 
@@ -161,9 +153,10 @@ int WindowTest::RecordRequests(int count) const {
 }
 
 void WindowTest::ScriptRecords(int count, std::chrono::milliseconds delay) {
-  directory_->Set(ListUrl(kHost), Body(ListOf(count)));
+  directory_->Set(ListUrl(kHost), test::FakeDirectory::Answer::Body(ListOf(count)));
   for (int id = 1; id <= count; ++id) {
-    directory_->Set(RecordAt(id), Body(Record("Школа " + std::to_string(id)), delay));
+    directory_->Set(RecordAt(id), test::FakeDirectory::Answer::Body(
+                                      Record("Школа " + std::to_string(id)), delay));
   }
 }
 
@@ -280,7 +273,7 @@ void WindowTest::pauseTwiceHoldsAndReleases() {
 
 void WindowTest::automaticPauseEndsWithTimer() {
   options_.Config.ResumeDelayMs = 500;
-  directory_->Set(RecordAt(2), Body("<html>maintenance</html>"));
+  directory_->Set(RecordAt(2), test::FakeDirectory::Answer::Body("<html>maintenance</html>"));
   MakeForm();
   Click(form_->StartButton);
   QTRY_VERIFY_WITH_TIMEOUT(CountLines("Включаем паузу на 30 секунд") == 1, kRunTimeoutMs);
@@ -296,7 +289,7 @@ void WindowTest::automaticPauseEndsWithTimer() {
 
 void WindowTest::pauseDuringAutomaticPauseLeavesTimerHarmless() {
   options_.Config.ResumeDelayMs = 700;
-  directory_->Set(RecordAt(1), Body("<html>maintenance</html>"));
+  directory_->Set(RecordAt(1), test::FakeDirectory::Answer::Body("<html>maintenance</html>"));
   MakeForm();
   Click(form_->StartButton);
   QTRY_VERIFY_WITH_TIMEOUT(CountLines("Включаем паузу на 30 секунд") == 1, kRunTimeoutMs);
@@ -320,7 +313,8 @@ void WindowTest::stopDuringPause() {
   QFETCH(bool, automatic);
   options_.Config.ResumeDelayMs = 600;
   ScriptRecords(6, 30ms);
-  if (automatic) directory_->Set(RecordAt(2), Body("<html>maintenance</html>"));
+  if (automatic)
+    directory_->Set(RecordAt(2), test::FakeDirectory::Answer::Body("<html>maintenance</html>"));
   MakeForm();
   Click(form_->StartButton);
   if (automatic) {
@@ -361,7 +355,8 @@ void WindowTest::stopTwiceRepeatsTheRequest() {
 }
 
 void WindowTest::logFileFailureIsShownAndStartComesBack() {
-  directory_->Set(ListUrl(kHost), Body("{}"));  // no records: the run goes straight to its end
+  directory_->Set(ListUrl(kHost), test::FakeDirectory::Answer::Body(
+                                      "{}"));  // no records: the run goes straight to its end
   QStringList captions, texts;
   QTimer closer;
   connect(&closer, &QTimer::timeout, [&] {

@@ -19,6 +19,13 @@ class FakeDirectory : public std::enable_shared_from_this<FakeDirectory> {
     std::string failure;  // non-empty: the request fails with this message
     int status = 200;
     std::chrono::milliseconds delay{0};
+
+    static Answer Body(std::string body, std::chrono::milliseconds delay = {}) {
+      return {std::move(body), {}, 200, delay};
+    }
+    static Answer Failure(int status, std::string reason) {
+      return {{}, std::move(reason), status, {}};
+    }
   };
 
   void Set(const std::string& url, Answer answer);

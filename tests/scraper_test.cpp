@@ -20,6 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using Answer = test::FakeDirectory::Answer;
 
 constexpr const char* kHost = "api.test";
 
@@ -107,7 +108,9 @@ class RunTest : public ::testing::Test {
   }
 
   void WaitForEnd() {
-    if (scraper_) ASSERT_TRUE(Eventually([this] { return scraper_->Finished(); })) << Log();
+    if (scraper_) {
+      ASSERT_TRUE(Eventually([this] { return scraper_->Finished(); })) << Log();
+    }
   }
 
   void Stop() {
@@ -150,9 +153,9 @@ class RunTest : public ::testing::Test {
 };
 
 TEST_F(RunTest, FullRunWritesOneRowPerFetchedRecordAndSavesTheLog) {
-  directory_->Set(ListUrl(kHost), {.body = ListOf(3)});
-  directory_->Set(RecordUrl(1), {.body = Record("Школа №1", "Иванов")});
-  directory_->Set(RecordUrl(3), {.body = Record("Лицей \\\"Вектор\\\"", "Петрова"), .delay = 30ms});
+  directory_->Set(ListUrl(kHost), Answer::Body(ListOf(3)));
+  directory_->Set(RecordUrl(1), Answer::Body(Record("Школа №1", "Иванов")));
+  directory_->Set(RecordUrl(3), Answer::Body(Record("Лицей \\\"Вектор\\\"", "Петрова"), 30ms));
   Start();
   WaitForEnd();
 
@@ -195,7 +198,7 @@ TEST_F(RunTest, FullRunWritesOneRowPerFetchedRecordAndSavesTheLog) {
 }
 
 TEST_F(RunTest, FailedListEndsTheRunWithoutAResultFile) {
-  directory_->Set(ListUrl(kHost), {.failure = "Internal Server Error", .status = 500});
+  directory_->Set(ListUrl(kHost), Answer::Failure(500, "Internal Server Error"));
   Start();
   WaitForEnd();
   const auto messages = Messages();
@@ -210,7 +213,7 @@ TEST_F(RunTest, FailedListEndsTheRunWithoutAResultFile) {
 }
 
 TEST_F(RunTest, ListWithoutIdentifiersEndsWithoutResultFileOrReport) {
-  directory_->Set(ListUrl(kHost), {.body = R"({"items":[],"eo_id":7})"});
+  directory_->Set(ListUrl(kHost), Answer::Body(R"({"items":[],"eo_id":7})"));
   Start();
   WaitForEnd();
   EXPECT_TRUE(Logged("Найдено 0 организаций")) << Log();
@@ -221,10 +224,10 @@ TEST_F(RunTest, ListWithoutIdentifiersEndsWithoutResultFileOrReport) {
 
 TEST_F(RunTest, RecordWithoutDocumentHoldsTheRunInTheAutomaticPause) {
   config_.ResumeDelayMs = 1234;
-  directory_->Set(ListUrl(kHost), {.body = ListOf(3)});
-  directory_->Set(RecordUrl(1), {.body = Record("Первая", "")});
-  directory_->Set(RecordUrl(2), {.body = "<html>maintenance</html>"});
-  directory_->Set(RecordUrl(3), {.body = Record("Третья", "Сидоров")});
+  directory_->Set(ListUrl(kHost), Answer::Body(ListOf(3)));
+  directory_->Set(RecordUrl(1), Answer::Body(Record("Первая", "")));
+  directory_->Set(RecordUrl(2), Answer::Body("<html>maintenance</html>"));
+  directory_->Set(RecordUrl(3), Answer::Body(Record("Третья", "Сидоров")));
   Start(1);
   ASSERT_TRUE(Eventually([this] { return scraper_->Suspended(); })) << Log();
 
@@ -254,10 +257,10 @@ TEST_F(RunTest, RecordWithoutDocumentHoldsTheRunInTheAutomaticPause) {
 }
 
 TEST_F(RunTest, StopDuringRecordsClosesTheFileWithTheRowsWritten) {
-  directory_->Set(ListUrl(kHost), {.body = ListOf(50)});
+  directory_->Set(ListUrl(kHost), Answer::Body(ListOf(50)));
   for (int id = 1; id <= 50; ++id)
     directory_->Set(RecordUrl(id),
-                    {.body = Record("Школа " + std::to_string(id), "Директор"), .delay = 20ms});
+                    Answer::Body(Record("Школа " + std::to_string(id), "Директор"), 20ms));
   Start(2);
   ASSERT_TRUE(Eventually([this] {
     return std::any_of(log_->lines.begin(), log_->lines.end(), [](const std::string& l) {
@@ -276,12 +279,14 @@ TEST_F(RunTest, StopDuringRecordsClosesTheFileWithTheRowsWritten) {
   EXPECT_LT(rows, 50);
   // Every row handed to the file is complete.
   EXPECT_EQ(content.substr(content.size() - 2), "\r\n");
-  if (rows > 0) EXPECT_TRUE(Logged("Открываем файл с результатами"));
+  if (rows > 0) {
+    EXPECT_TRUE(Logged("Открываем файл с результатами"));
+  }
   EXPECT_EQ(start_->changes, (std::vector<bool>{false, true}));
 }
 
 TEST_F(RunTest, StopDuringTheListPhaseMakesNoResultFile) {
-  directory_->Set(ListUrl(kHost), {.body = ListOf(3), .delay = 300ms});
+  directory_->Set(ListUrl(kHost), Answer::Body(ListOf(3), 300ms));
   Start();
   ASSERT_TRUE(Eventually([this] { return bar_->Position() == 1; }));
   Stop();
@@ -292,9 +297,9 @@ TEST_F(RunTest, StopDuringTheListPhaseMakesNoResultFile) {
 }
 
 TEST_F(RunTest, NeverMoreWorkersThanTheLimit) {
-  directory_->Set(ListUrl(kHost), {.body = ListOf(12)});
+  directory_->Set(ListUrl(kHost), Answer::Body(ListOf(12)));
   for (int id = 1; id <= 12; ++id)
-    directory_->Set(RecordUrl(id), {.body = Record("Школа", "Д"), .delay = 40ms});
+    directory_->Set(RecordUrl(id), Answer::Body(Record("Школа", "Д"), 40ms));
   Start(3);
   WaitForEnd();
   EXPECT_LE(directory_->MaxInFlight(), 3);
@@ -304,7 +309,7 @@ TEST_F(RunTest, NeverMoreWorkersThanTheLimit) {
 }
 
 TEST_F(RunTest, ZeroLimitStartsNothingUntilStopped) {
-  directory_->Set(ListUrl(kHost), {.body = ListOf(1)});
+  directory_->Set(ListUrl(kHost), Answer::Body(ListOf(1)));
   Start(0);
   std::this_thread::sleep_for(50ms);
   EXPECT_EQ(directory_->Requests(ListUrl(kHost)), 0);
@@ -318,8 +323,8 @@ TEST_F(RunTest, UncreatableFilesAreReportedAndTheStartControlComesBack) {
   // A long missing directory: the file cannot be made and the message is cut to 200 characters.
   config_.OutputDir = (dir_ / std::string(240, 'd')).string() + "/";
   config_.ResumeDelayMs = 10;
-  directory_->Set(ListUrl(kHost), {.body = ListOf(1)});
-  directory_->Set(RecordUrl(1), {.body = Record("Школа", "Д")});
+  directory_->Set(ListUrl(kHost), Answer::Body(ListOf(1)));
+  directory_->Set(RecordUrl(1), Answer::Body(Record("Школа", "Д")));
   Start();
   ASSERT_TRUE(Eventually([this] { return scraper_->Suspended(); })) << Log();
   const auto messages = Messages();

@@ -1,0 +1,433 @@
+#include "platform/http_client.h"
+
+#include <memory>
+#include <optional>
+#include <string_view>
+
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <boost/asio/connect.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl/error.hpp>
+#include <boost/asio/ssl/stream.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/core/string.hpp>
+#include <boost/beast/core/tcp_stream.hpp>
+#include <boost/beast/http/error.hpp>
+#include <boost/beast/http/parser.hpp>
+#include <boost/beast/http/read.hpp>
+#include <boost/beast/http/string_body.hpp>
+
+#include "platform/tls_context.h"
+#include "platform/url_target.h"
+#include "platform/winsock_errors.h"
+
+namespace orgkat {
+
+namespace {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace ssl = asio::ssl;
+using tcp = asio::ip::tcp;
+using boost::system::error_code;
+
+constexpr char kTimeoutText[] = "Request aborted on timeout";
+constexpr char kPrematureCloseText[] = "HTTP no status code (connection closed prematurely)";
+constexpr char kTlsSetupFailedText[] = "Connection aborted on request";
+constexpr char kResolveFailedText[] = "can't resolve hostname to IP address";
+constexpr int kFailureStatus = 404;
+
+using ResponseParser = http::response_parser<http::string_body>;
+using Response = http::response<http::string_body>;
+
+// Beast answers reason() with the standard text when the status line has none, while the
+// reason phrase must be the status line's own text, possibly empty.
+struct RawReason : http::fields {
+  static std::string Of(const http::fields& fields) {
+    return std::string((fields.*&RawReason::get_reason_impl)());
+  }
+};
+
+bool HasLineBreak(std::string_view text) {
+  return text.find_first_of("\r\n") != std::string_view::npos;
+}
+
+// One open connection: a TCP stream, wrapped in TLS for https (also inside a proxy tunnel).
+struct Connection {
+  std::string key;  // what may reuse it: scheme, host and port, or the proxy
+  std::optional<beast::tcp_stream> plain;
+  std::optional<ssl::stream<beast::tcp_stream>> tls;
+  beast::flat_buffer buffer;
+
+  beast::tcp_stream& Tcp() { return tls ? tls->next_layer() : *plain; }
+};
+
+class AsioHttpClient final : public IHttpClient {
+ public:
+  explicit AsioHttpClient(const HttpClientSettings& settings)
+      : settings_(settings), resolver_(io_) {
+    if (settings_.Tls) tls_context_.emplace(*settings_.Tls);
+  }
+
+  ~AsioHttpClient() override {
+    connection_.reset();
+    resolver_.cancel();
+    io_.restart();
+    io_.poll();
+  }
+
+  void Get(const std::string& url, std::string& body) override;
+  int StatusCode() const override { return status_; }
+  const std::string& ReasonPhrase() const override { return reason_; }
+  void ServeEvents(std::chrono::milliseconds max_wait) override;
+
+ private:
+  enum class Step { kConnect, kTls, kExchange };
+
+  [[noreturn]] void Fail(int status, std::string reason) {
+    status_ = status;
+    reason_ = std::move(reason);
+    throw HttpError(reason_);
+  }
+  [[noreturn]] void FailUnchanged() { throw HttpError(reason_); }
+  [[noreturn]] void FailOnTimeout() {
+    connection_.reset();
+    Fail(kFailureStatus, kTimeoutText);
+  }
+
+  // Runs one asynchronous operation on the client's own io_context until it has completed.
+  template <class Initiate>
+  error_code Await(Initiate&& initiate) {
+    auto result = std::make_shared<std::optional<error_code>>();
+    initiate([result](error_code ec, auto&&...) { *result = ec; });
+    io_.restart();
+    while (!*result && io_.run_one() > 0) {
+    }
+    return result->value_or(asio::error::operation_aborted);
+  }
+
+  void ArmTimer() { connection_->Tcp().expires_after(settings_.Timeout); }
+
+  void DropConnectionIfClosedByPeer();
+  void Open(const UrlParts& url);
+  tcp::resolver::results_type Resolve(const std::string& host, const std::string& port);
+  void ConnectTcp(const std::string& host, const std::string& port);
+  void Handshake(const std::string& server_name);
+  std::string HeaderBlock(const std::string& method, const std::string& request_line,
+                          std::vector<std::string> lines);
+  void Send(const std::string& block);
+  void ReadResponse(ResponseParser& parser, bool header_only);
+  Response Exchange(const UrlParts& url, const std::string& target);
+  std::optional<Response> OpenTunnel(const UrlParts& url);
+  void KeepOrClose(const ResponseParser& parser);
+
+  HttpClientSettings settings_;
+  asio::io_context io_;
+  tcp::resolver resolver_;
+  std::optional<TlsContext> tls_context_;
+  std::optional<Connection> connection_;
+  int status_ = 0;
+  std::string reason_;
+  bool had_response_ = false;
+  bool last_response_http10_ = false;
+};
+
+void AsioHttpClient::Get(const std::string& url, std::string& body) {
+  body.clear();
+  std::string current = url;
+  for (int redirects = 0;; ++redirects) {
+    const UrlParts parts = SplitUrl(current);
+    if (parts.scheme != "http" && parts.scheme != "https") {
+      Fail(501, "Protocol \"" + parts.scheme + "\" not implemented");
+    }
+    Open(parts);
+    const bool via_proxy = !settings_.Proxy.empty();
+    std::optional<Response> proxy_reply;
+    if (via_proxy && parts.scheme == "https" && !connection_->tls) proxy_reply = OpenTunnel(parts);
+    const Response response = proxy_reply
+                                  ? std::move(*proxy_reply)
+                                  : Exchange(parts, via_proxy ? AbsoluteUrl(parts) : parts.path);
+
+    status_ = static_cast<int>(response.result_int());
+    reason_ = RawReason::Of(response);
+    const auto location = response.find(http::field::location);
+    if (location != response.end() && !location->value().empty() &&
+        redirects < settings_.LocationChangeMaxCount) {
+      current = ResolveLocation(parts, std::string(location->value()));
+      continue;
+    }
+    body = response.body();
+    if (status_ >= 400 && status_ != 401 && status_ != 407) throw HttpError(reason_);
+    return;
+  }
+}
+
+void AsioHttpClient::ServeEvents(std::chrono::milliseconds max_wait) {
+  if (!connection_) return;
+  // Between requests the server has nothing to say: a readable socket means it closed the
+  // connection (or broke the protocol), so the connection is dropped either way.
+  auto& socket = connection_->Tcp().socket();
+  asio::steady_timer timer(io_, max_wait);
+  auto readable = std::make_shared<bool>(false);
+  socket.async_wait(tcp::socket::wait_read, [readable](error_code ec) { *readable = !ec; });
+  timer.async_wait([&socket](error_code ec) {
+    if (!ec) socket.cancel();
+  });
+  io_.restart();
+  while (io_.run_one() > 0) {
+    if (*readable) timer.cancel();
+  }
+  if (*readable) connection_.reset();
+}
+
+void AsioHttpClient::DropConnectionIfClosedByPeer() {
+  if (!connection_) return;
+  auto& socket = connection_->Tcp().socket();
+  socket.non_blocking(true);
+  char byte = 0;
+  error_code ec;
+  socket.receive(asio::buffer(&byte, 1), tcp::socket::message_peek, ec);
+  socket.non_blocking(false);
+  // Nothing to read is the only state of a connection that is still good to send on: data
+  // before a request, an end of stream or an error all mean the server has given it up.
+  if (ec != asio::error::would_block) connection_.reset();
+}
+
+void AsioHttpClient::Open(const UrlParts& url) {
+  const bool via_proxy = !settings_.Proxy.empty();
+  std::string key = via_proxy ? "proxy " + settings_.Proxy + ":" + settings_.ProxyPort : "";
+  if (!via_proxy || url.scheme == "https")
+    key += " " + url.scheme + "://" + url.host + ":" + url.port;
+  DropConnectionIfClosedByPeer();
+  if (connection_ && connection_->key == key) return;
+  connection_.reset();
+  if (via_proxy) {
+    ConnectTcp(settings_.Proxy, settings_.ProxyPort);
+  } else {
+    ConnectTcp(url.host, url.port);
+  }
+  connection_->key = std::move(key);
+  if (url.scheme == "https" && !via_proxy) Handshake(url.host);
+}
+
+tcp::resolver::results_type AsioHttpClient::Resolve(const std::string& host,
+                                                    const std::string& port) {
+  struct Outcome {
+    std::optional<error_code> ec;
+    tcp::resolver::results_type results;
+    bool timed_out = false;
+  };
+  auto outcome = std::make_shared<Outcome>();
+  asio::steady_timer timer(io_, settings_.Timeout);
+  timer.async_wait([this, outcome](error_code ec) {
+    if (ec) return;
+    outcome->timed_out = true;
+    resolver_.cancel();
+  });
+  resolver_.async_resolve(tcp::v4(), host, port,
+                          [outcome](error_code ec, tcp::resolver::results_type results) {
+                            outcome->ec = ec;
+                            outcome->results = std::move(results);
+                          });
+  io_.restart();
+  while (!outcome->ec && !outcome->timed_out && io_.run_one() > 0) {
+  }
+  timer.cancel();
+  if (outcome->timed_out) Fail(kFailureStatus, kTimeoutText);
+  if (!outcome->ec || *outcome->ec || outcome->results.empty()) {
+    Fail(kFailureStatus, kResolveFailedText);
+  }
+  return outcome->results;
+}
+
+void AsioHttpClient::ConnectTcp(const std::string& host, const std::string& port) {
+  const auto endpoints = Resolve(host, port);
+  error_code last_error;
+  for (const auto& entry : endpoints) {
+    connection_.emplace();
+    connection_->plain.emplace(io_);
+    error_code ec;
+    connection_->plain->socket().open(tcp::v4(), ec);
+    if (ec) {
+      connection_.reset();
+      Fail(kFailureStatus, "can't connect: " + WinsockErrorText(ec.value()));
+    }
+    // The TLS handshake sends several small records in a row; Nagle's algorithm would hold
+    // each back until the peer's delayed acknowledgement.
+    connection_->plain->socket().set_option(tcp::no_delay(true), ec);
+    ArmTimer();
+    last_error = Await([&](auto handler) {
+      connection_->plain->async_connect(entry.endpoint(), std::move(handler));
+    });
+    if (!last_error) return;
+    if (last_error == beast::error::timeout) FailOnTimeout();
+  }
+  connection_.reset();
+  Fail(kFailureStatus, WinsockErrorText(last_error.value()));
+}
+
+void AsioHttpClient::Handshake(const std::string& server_name) {
+  ssl::context* context = nullptr;
+  try {
+    if (!tls_context_) throw TlsSetupError("No TLS context");
+    context = &tls_context_->Get();
+  } catch (const TlsSetupError&) {
+    connection_.reset();
+    Fail(kFailureStatus, kTlsSetupFailedText);
+  }
+  auto& conn = *connection_;
+  conn.tls.emplace(std::move(*conn.plain), *context);
+  conn.plain.reset();
+  if (!SSL_set_tlsext_host_name(conn.tls->native_handle(), server_name.c_str())) {
+    connection_.reset();
+    Fail(kFailureStatus, "SSL handshake failed - can't set the server name");
+  }
+  ArmTimer();
+  const error_code ec = Await([&](auto handler) {
+    conn.tls->async_handshake(ssl::stream_base::client, std::move(handler));
+  });
+  if (!ec) return;
+  if (ec == beast::error::timeout) FailOnTimeout();
+  connection_.reset();
+  if (reason_.empty()) {
+    std::string why = ec.message();
+    if (ec.category() == asio::error::get_ssl_category()) {
+      if (const char* text = ERR_reason_error_string(static_cast<unsigned long>(ec.value()))) {
+        why = text;
+      }
+    }
+    reason_ = "SSL handshake failed - " + why;
+  }
+  status_ = kFailureStatus;
+  throw HttpError(reason_);
+}
+
+std::string AsioHttpClient::HeaderBlock(const std::string& method, const std::string& request_line,
+                                        std::vector<std::string> lines) {
+  if (settings_.OnBeforeHeaderSend) settings_.OnBeforeHeaderSend(method, lines);
+  std::string block = request_line + "\r\n";
+  for (const auto& line : lines) {
+    // A line break inside a value would start a header line of its own on the wire.
+    if (HasLineBreak(line)) {
+      reason_ = "Header line holds a line break: " + line.substr(0, line.find_first_of("\r\n"));
+      throw HttpError(reason_);
+    }
+    block += line;
+    block += "\r\n";
+  }
+  if (HasLineBreak(request_line)) {
+    reason_ = "Request line holds a line break";
+    throw HttpError(reason_);
+  }
+  block += "\r\n";
+  return block;
+}
+
+void AsioHttpClient::Send(const std::string& block) {
+  ArmTimer();
+  const error_code ec = Await([&](auto handler) {
+    if (connection_->tls) {
+      asio::async_write(*connection_->tls, asio::buffer(block), std::move(handler));
+    } else {
+      asio::async_write(*connection_->plain, asio::buffer(block), std::move(handler));
+    }
+  });
+  if (!ec) return;
+  if (ec == beast::error::timeout) FailOnTimeout();
+  connection_.reset();
+  FailUnchanged();
+}
+
+void AsioHttpClient::ReadResponse(ResponseParser& parser, bool header_only) {
+  auto& conn = *connection_;
+  const auto done = [&] { return header_only ? parser.is_header_done() : parser.is_done(); };
+  while (!done()) {
+    // The limit is one of inactivity, so it is armed again before every read.
+    ArmTimer();
+    error_code ec = Await([&](auto handler) {
+      if (conn.tls) {
+        http::async_read_some(*conn.tls, conn.buffer, parser, std::move(handler));
+      } else {
+        http::async_read_some(*conn.plain, conn.buffer, parser, std::move(handler));
+      }
+    });
+    // A TLS peer that closes without close-notify ends a body delimited by the close cleanly.
+    if (ec == ssl::error::stream_truncated && parser.is_header_done()) parser.put_eof(ec);
+    if (!ec) continue;
+    if (ec == beast::error::timeout) FailOnTimeout();
+    connection_.reset();
+    if (ec == http::error::body_limit) {
+      status_ = static_cast<int>(parser.get().result_int());
+      Fail(status_, "Response body exceeds the limit of " + std::to_string(settings_.MaxBodyBytes) +
+                        " bytes");
+    }
+    if (!parser.is_header_done() &&
+        (ec == http::error::end_of_stream || ec == http::error::partial_message ||
+         ec == asio::error::eof || ec == ssl::error::stream_truncated)) {
+      Fail(0, kPrematureCloseText);
+    }
+    FailUnchanged();
+  }
+}
+
+Response AsioHttpClient::Exchange(const UrlParts& url, const std::string& target) {
+  const std::string block =
+      HeaderBlock("GET", "GET " + EncodeRequestTarget(target) + " HTTP/" + settings_.RequestVer,
+                  {"Accept: " + settings_.Accept, "User-Agent: " + settings_.Agent,
+                   "Host: " + HostLineValue(url)});
+  Send(block);
+  ResponseParser parser;
+  parser.body_limit(settings_.MaxBodyBytes);
+  ReadResponse(parser, false);
+  KeepOrClose(parser);
+  return parser.release();
+}
+
+std::optional<Response> AsioHttpClient::OpenTunnel(const UrlParts& url) {
+  std::vector<std::string> lines = {"User-Agent: " + settings_.Agent,
+                                    "Host: " + HostLineValue(url)};
+  if (!had_response_ || last_response_http10_) lines.push_back("Proxy-Connection: Keep-Alive");
+  lines.push_back("Content-Length: 0");
+  Send(HeaderBlock(
+      "CONNECT",
+      "CONNECT " + EncodeRequestTarget(url.host + ":" + url.port) + " HTTP/" + settings_.RequestVer,
+      std::move(lines)));
+  // A 200 reply to CONNECT has no body whatever its header says; only the header is read.
+  ResponseParser parser;
+  parser.body_limit(settings_.MaxBodyBytes);
+  ReadResponse(parser, true);
+  had_response_ = true;
+  last_response_http10_ = parser.get().version() == 10;
+  if (parser.get().result_int() == 200) {
+    Handshake(url.host);
+    return std::nullopt;
+  }
+  ReadResponse(parser, false);
+  connection_.reset();
+  return parser.release();
+}
+
+void AsioHttpClient::KeepOrClose(const ResponseParser& parser) {
+  const auto& response = parser.get();
+  had_response_ = true;
+  last_response_http10_ = response.version() == 10;
+  bool close = response.version() < 11 || parser.need_eof();
+  for (const auto field : {http::field::connection, http::field::proxy_connection}) {
+    const auto it = response.find(field);
+    if (it != response.end() && beast::iequals(it->value(), "close")) close = true;
+  }
+  if (close) connection_.reset();
+}
+
+}  // namespace
+
+std::unique_ptr<IHttpClient> CreateHttpClient(const HttpClientSettings& settings) {
+  return std::make_unique<AsioHttpClient>(settings);
+}
+
+}  // namespace orgkat

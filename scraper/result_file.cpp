@@ -1,0 +1,93 @@
+#include "scraper/result_file.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/file_creation.h"
+
+namespace orgkat {
+
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+constexpr std::string_view kHeader =
+    "\"Название\";\"Полное название\";\"Округ\";\"Адрес\";\"Телефон\";\"E-mail\";\"Сайт\";"
+    "\"Руководитель\";\"Телефон руководителя\";\"Email руководителя\"";
+
+std::string FilePath(const std::string& dir, std::int32_t number) {
+  return dir + "data" + std::to_string(number) + ".csv";
+}
+
+}  // namespace
+
+TResultFile::~TResultFile() {
+  CloseResultFile();
+}
+
+void TResultFile::OpenResultFile(const std::string& dir, std::uint32_t ticks, const LogSink& log) {
+  CloseResultFile();
+  const std::string base = dir.empty() || dir.back() == '/' ? dir : dir + '/';
+  // The name is announced before the file is made, so look for the first free one now; an
+  // error other than "no such file" is left for the creation to report.
+  auto number = static_cast<std::int32_t>(ticks);
+  struct stat info;
+  while (::lstat(FilePath(base, number).c_str(), &info) == 0) {
+    number = static_cast<std::int32_t>(static_cast<std::uint32_t>(number) + 1u);
+  }
+  const std::string announced = FilePath(base, number);
+  if (log) log("Данные будут записываться в файл " + announced);
+  NumberedFile created = CreateNumberedFile(base, "data", number, ".csv");
+  // Another process took the announced name in between: the log must name the real file.
+  if (created.path != announced && log) {
+    log("Данные будут записываться в файл " + created.path);
+  }
+  Attach(created.fd, std::move(created.path));
+  // The byte-order mark reaches the file at once, as its own write.
+  Write(kByteOrderMark);
+  Write(kHeader);
+  WriteLineBreak();
+}
+
+void TResultFile::Attach(int fd, std::string path) {
+  CloseResultFile();
+  fd_ = fd;
+  path_ = std::move(path);
+  fill_ = 0;
+}
+
+void TResultFile::Write(std::string_view text) {
+  while (!text.empty()) {
+    const std::size_t part = std::min(text.size(), sizeof buffer_ - fill_);
+    std::memcpy(buffer_ + fill_, text.data(), part);
+    fill_ += part;
+    text.remove_prefix(part);
+    if (fill_ == sizeof buffer_) Flush();
+  }
+  Flush();
+}
+
+void TResultFile::WriteLineBreak() {
+  Write("\r\n");
+}
+
+void TResultFile::CloseResultFile() {
+  if (fd_ < 0) return;
+  // Every write operation empties the buffer, so nothing is left here unless one failed; that
+  // failure has been reported already and its bytes are dropped.
+  fill_ = 0;
+  ::close(fd_);
+  fd_ = -1;
+}
+
+void TResultFile::Flush() {
+  if (fill_ == 0) return;
+  const std::size_t size = fill_;
+  // Emptied first: after a failed write the same bytes are not sent again.
+  fill_ = 0;
+  WriteAll(fd_, path_, buffer_, size);
+}
+
+}  // namespace orgkat

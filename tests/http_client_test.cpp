@@ -1,0 +1,483 @@
+#include "platform/http_client.h"
+
+#include <filesystem>
+#include <fstream>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "tests/support/scripted_server.h"
+#include "tests/support/test_certificates.h"
+
+namespace orgkat {
+namespace {
+
+using test::ScriptedReply;
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+using After = ScriptedReply::After;
+using test::ScriptedServer;
+
+constexpr char kAgent[] = "Agent/1.0";
+
+std::string Ok(const std::string& body, const std::string& extra = "") {
+  return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + extra +
+         "\r\n" + body;
+}
+
+HttpClientSettings Settings() {
+  HttpClientSettings settings;
+  settings.Accept = "text/html, */*";
+  settings.Agent = kAgent;
+  settings.Timeout = std::chrono::seconds(2);
+  settings.OnBeforeHeaderSend = [](const std::string&, std::vector<std::string>& lines) {
+    lines.push_back("Origin: https://site.test");
+  };
+  TlsSettings tls;
+  tls.PassPhrase = test::kClientPassPhrase;
+  settings.Tls = tls;
+  return settings;
+}
+
+ScriptedServer::Tls ServerTls() {
+  const auto& files = test::SharedTestCertificates();
+  return {files.server_cert, files.server_key, true};
+}
+
+std::string Url(const char* scheme, const ScriptedServer& server, const std::string& path) {
+  return std::string(scheme) + "://127.0.0.1:" + std::to_string(server.Port()) + path;
+}
+
+class HttpClientTest : public ::testing::Test {
+ protected:
+  test::ScopedWorkingDirectory cwd_{test::SharedTestCertificates().dir};
+};
+
+TEST_F(HttpClientTest, PlainGetSendsExactHeaderBlockAndReturnsBody) {
+  ScriptedServer server([](const std::string&, int) { return ScriptedReply{Ok("hello")}; });
+  auto client = CreateHttpClient(Settings());
+  std::string body;
+  client->Get(Url("http", server, "/a/b?x=1"), body);
+  EXPECT_EQ(body, "hello");
+  EXPECT_EQ(client->StatusCode(), 200);
+  EXPECT_EQ(client->ReasonPhrase(), "OK");
+  ASSERT_EQ(server.Requests().size(), 1u);
+  EXPECT_EQ(server.Requests()[0],
+            "GET /a/b?x=1 HTTP/1.1\r\nAccept: text/html, */*\r\n"
+            "User-Agent: Agent/1.0\r\nHost: 127.0.0.1:" +
+                std::to_string(server.Port()) + "\r\nOrigin: https://site.test\r\n\r\n");
+}
+
+TEST_F(HttpClientTest, TlsGetPresentsClientCertificate) {
+  ScriptedServer server([](const std::string&, int) { return ScriptedReply{Ok("secure")}; },
+                        ServerTls());
+  auto client = CreateHttpClient(Settings());
+  std::string body;
+  client->Get(Url("https", server, "/r.json"), body);
+  EXPECT_EQ(body, "secure");
+  EXPECT_EQ(server.ClientCertificates(), 1);
+}
+
+std::string ExpectedGet(const std::string& target, std::uint16_t port) {
+  return "GET " + target + " HTTP/1.1\r\nAccept: text/html, */*\r\nUser-Agent: Agent/1.0\r\n" +
+         "Host: 127.0.0.1:" + std::to_string(port) + "\r\nOrigin: https://site.test\r\n\r\n";
+}
+
+// Runs a GET that is expected to fail and returns the error's message.
+std::string FailingGet(IHttpClient& client, const std::string& url, std::string& body) {
+  try {
+    client.Get(url, body);
+  } catch (const HttpError& error) {
+    return error.what();
+  }
+  ADD_FAILURE() << "GET of " << url << " completed";
+  return {};
+}
+
+TEST_F(HttpClientTest, KeptAliveConnectionCarriesLaterRequestsWithTheSameHeaderBlock) {
+  for (const char* scheme : {"http", "https"}) {
+    SCOPED_TRACE(scheme);
+    const auto responder = [](const std::string&, int index) {
+      return ScriptedReply{Ok("r" + std::to_string(index))};
+    };
+    auto server = std::string(scheme) == "https"
+                      ? std::make_unique<ScriptedServer>(responder, ServerTls())
+                      : std::make_unique<ScriptedServer>(responder);
+    auto client = CreateHttpClient(Settings());
+    std::string body;
+    for (int i = 0; i < 3; ++i) {
+      client->Get(Url(scheme, *server, "/p" + std::to_string(i)), body);
+      EXPECT_EQ(body, "r" + std::to_string(i));
+    }
+    EXPECT_EQ(server->Connections(), 1);
+    const auto requests = server->Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(requests[i], ExpectedGet("/p" + std::to_string(i), server->Port()));
+    }
+  }
+}
+
+TEST_F(HttpClientTest, ConnectionIsClosedAfterHttp10OrConnectionClose) {
+  struct Case {
+    const char* name;
+    std::string response;
+    int connections_for_two_requests;
+  };
+  const Case cases[] = {
+      {"keep-alive value keeps it", Ok("x", "Connection: keep-alive\r\n"), 1},
+      {"HTTP/1.0 status line",
+       "HTTP/1.0 200 OK\r\nContent-Length: 1\r\nConnection: keep-alive\r\n\r\nx", 2},
+      {"Connection: close", Ok("x", "Connection: Close\r\n"), 2},
+      {"Proxy-Connection: close", Ok("x", "Proxy-Connection: close\r\n"), 2},
+      {"body delimited by the close", "HTTP/1.1 200 OK\r\n\r\nx", 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    // The server keeps its side open, so only the client's own rule can open a second connection.
+    const bool until_close = c.response.find("Content-Length") == std::string::npos;
+    ScriptedServer server([&](const std::string&, int) {
+      return ScriptedReply{c.response, until_close ? After::kClose : After::kKeepOpen};
+    });
+    auto client = CreateHttpClient(Settings());
+    std::string body;
+    client->Get(Url("http", server, "/"), body);
+    client->Get(Url("http", server, "/"), body);
+    EXPECT_EQ(body, "x");
+    EXPECT_EQ(server.Connections(), c.connections_for_two_requests);
+  }
+}
+
+TEST_F(HttpClientTest, ConnectionClosedByServerBetweenRequestsIsReplaced) {
+  ScriptedServer server([](const std::string&, int) {
+    return ScriptedReply{Ok("x"), After::kAbort};
+  });
+  auto client = CreateHttpClient(Settings());
+  std::string body;
+  client->Get(Url("http", server, "/"), body);
+  client->ServeEvents(std::chrono::milliseconds(200));
+  client->Get(Url("http", server, "/"), body);
+  EXPECT_EQ(body, "x");
+  EXPECT_EQ(server.Connections(), 2);
+}
+
+TEST_F(HttpClientTest, OutcomeFollowsTheStatus) {
+  struct Case {
+    std::string status_line;
+    bool completes;
+    int status;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {"HTTP/1.1 401 Unauthorized", true, 401, "Unauthorized"},
+      {"HTTP/1.1 407 Proxy Authentication Required", true, 407, "Proxy Authentication Required"},
+      {"HTTP/1.1 304 Not Modified", true, 304, "Not Modified"},
+      {"HTTP/1.1 404 Not Found", false, 404, "Not Found"},
+      {"HTTP/1.1 404 ", false, 404, ""},
+      {"HTTP/1.1 400 Bad Request", false, 400, "Bad Request"},
+      {"HTTP/1.1 403 Forbidden", false, 403, "Forbidden"},
+      {"HTTP/1.1 500 Internal Server Error", false, 500, "Internal Server Error"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.status_line);
+    const bool no_body = c.status == 304;
+    ScriptedServer server([&](const std::string&, int) {
+      return ScriptedReply{c.status_line + "\r\nContent-Length: 4\r\n\r\n" +
+                           (no_body ? "" : "page")};
+    });
+    auto client = CreateHttpClient(Settings());
+    std::string body;
+    if (c.completes) {
+      client->Get(Url("http", server, "/"), body);
+      EXPECT_EQ(body, no_body ? "" : "page");
+    } else {
+      EXPECT_EQ(FailingGet(*client, Url("http", server, "/"), body), c.reason);
+    }
+    EXPECT_EQ(client->StatusCode(), c.status);
+    EXPECT_EQ(client->ReasonPhrase(), c.reason);
+  }
+}
+
+TEST_F(HttpClientTest, BodiesArriveAsSentWithoutChunkFraming) {
+  struct Case {
+    const char* name;
+    std::string response;
+    std::string body;
+  };
+  const std::string binary("\x00\xff\r\n", 4);
+  const Case cases[] = {
+      {"chunked",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n1;x=y\r\n \r\n"
+       "5\r\nworld\r\n0\r\n\r\n",
+       "hello world"},
+      {"empty", Ok(""), ""},
+      {"binary", Ok(binary), binary},
+      {"gzip label is not decoded", Ok("zz", "Content-Encoding: gzip\r\n"), "zz"},
+  };
+  ScriptedServer server([&](const std::string& request, int) {
+    for (const auto& c : cases) {
+      if (request.find(std::string("/") + c.name[0]) != std::string::npos)
+        return ScriptedReply{c.response};
+    }
+    return ScriptedReply{Ok("?")};
+  });
+  auto client = CreateHttpClient(Settings());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string body = "stale";
+    client->Get(Url("http", server, std::string("/") + c.name[0]), body);
+    EXPECT_EQ(body, c.body);
+  }
+}
+
+// A server whose request number n (from 0) redirects to /n+1 until `redirects` have been made.
+ScriptedServer::Responder RedirectChain(int redirects, std::uint16_t* port) {
+  return [redirects, port](const std::string&, int index) {
+    if (index >= redirects) return ScriptedReply{Ok("final")};
+    // Every form of a relative location gets its turn.
+    const std::string next = std::to_string(index + 1);
+    std::string location;
+    switch (index % 4) {
+      case 0:
+        location = "/dir/" + next;
+        break;
+      case 1:
+        location = next;
+        break;
+      case 2:
+        location = "//127.0.0.1:" + std::to_string(*port) + "/dir/" + next;
+        break;
+      default:
+        location = "http://127.0.0.1:" + std::to_string(*port) + "/dir/" + next;
+        break;
+    }
+    return ScriptedReply{"HTTP/1.1 302 Found\r\nLocation: " + location +
+                         "\r\nContent-Length: 8\r\n\r\nredirect"};
+  };
+}
+
+TEST_F(HttpClientTest, TenRedirectsAreFollowed) {
+  std::uint16_t port = 0;
+  ScriptedServer server(RedirectChain(10, &port));
+  port = server.Port();
+  auto client = CreateHttpClient(Settings());
+  std::string body;
+  client->Get(Url("http", server, "/dir/0"), body);
+  EXPECT_EQ(body, "final");
+  EXPECT_EQ(client->StatusCode(), 200);
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 11u);
+  for (int i = 1; i <= 10; ++i) {
+    EXPECT_EQ(requests[i], ExpectedGet("/dir/" + std::to_string(i), port));
+  }
+}
+
+TEST_F(HttpClientTest, EleventhRedirectIsReturnedAsTheResponse) {
+  std::uint16_t port = 0;
+  ScriptedServer server(RedirectChain(11, &port));
+  port = server.Port();
+  auto client = CreateHttpClient(Settings());
+  std::string body;
+  client->Get(Url("http", server, "/dir/0"), body);
+  EXPECT_EQ(body, "redirect");
+  EXPECT_EQ(client->StatusCode(), 302);
+  EXPECT_EQ(server.Requests().size(), 11u);
+}
+
+TEST_F(HttpClientTest, StallingServerEndsTheRequestOnTimeout) {
+  ScriptedServer server([](const std::string&, int) { return ScriptedReply{"", After::kStall}; });
+  auto settings = Settings();
+  settings.Timeout = std::chrono::seconds(1);
+  auto client = CreateHttpClient(settings);
+  std::string body;
+  EXPECT_EQ(FailingGet(*client, Url("http", server, "/"), body), "Request aborted on timeout");
+  EXPECT_EQ(client->StatusCode(), 404);
+  EXPECT_EQ(client->ReasonPhrase(), "Request aborted on timeout");
+}
+
+TEST_F(HttpClientTest, BodyThatStopsMidwayEndsOnTimeout) {
+  ScriptedServer server([](const std::string&, int) {
+    return ScriptedReply{"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n", After::kStall};
+  });
+  auto settings = Settings();
+  settings.Timeout = std::chrono::seconds(1);
+  auto client = CreateHttpClient(settings);
+  std::string body;
+  EXPECT_EQ(FailingGet(*client, Url("http", server, "/"), body), "Request aborted on timeout");
+}
+
+TEST_F(HttpClientTest, RefusedConnectionNamesWinsockCode10061) {
+  std::uint16_t port = 0;
+  {
+    ScriptedServer closed([](const std::string&, int) { return ScriptedReply{}; });
+    port = closed.Port();
+  }
+  auto client = CreateHttpClient(Settings());
+  std::string body;
+  EXPECT_EQ(FailingGet(*client, "http://127.0.0.1:" + std::to_string(port) + "/", body),
+            "Winsock - Connection refused (Error #10061)");
+  EXPECT_EQ(client->StatusCode(), 404);
+}
+
+TEST_F(HttpClientTest, CloseBeforeStatusLineIsReportedWithStatusZero) {
+  ScriptedServer server([](const std::string&, int) {
+    return ScriptedReply{"HTTP/1.", After::kAbort};
+  });
+  auto client = CreateHttpClient(Settings());
+  std::string body;
+  EXPECT_EQ(FailingGet(*client, Url("http", server, "/"), body),
+            "HTTP no status code (connection closed prematurely)");
+  EXPECT_EQ(client->StatusCode(), 0);
+}
+
+TEST_F(HttpClientTest, BrokenBodyKeepsThePreviousOutcomeTexts) {
+  ScriptedServer server([](const std::string&, int index) {
+    if (index == 0) return ScriptedReply{"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"};
+    return ScriptedReply{"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc", After::kAbort};
+  });
+  auto client = CreateHttpClient(Settings());
+  std::string body;
+  EXPECT_EQ(FailingGet(*client, Url("http", server, "/"), body), "Not Found");
+  EXPECT_EQ(FailingGet(*client, Url("http", server, "/"), body), "Not Found");
+  EXPECT_EQ(client->StatusCode(), 404);
+}
+
+TEST_F(HttpClientTest, OtherSchemesAreNotImplemented) {
+  auto client = CreateHttpClient(Settings());
+  std::string body;
+  EXPECT_EQ(FailingGet(*client, "ftp://127.0.0.1/file", body), "Protocol \"ftp\" not implemented");
+  EXPECT_EQ(client->StatusCode(), 501);
+}
+
+TEST_F(HttpClientTest, BodyAboveTheLimitFailsTheRequest) {
+  ScriptedServer server([](const std::string& request, int) {
+    if (request.find("/chunked") != std::string::npos) {
+      return ScriptedReply{
+          "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+          "9\r\n123456789\r\n8\r\n12345678\r\n0\r\n\r\n"};
+    }
+    return ScriptedReply{Ok(std::string(17, 'b'))};
+  });
+  auto settings = Settings();
+  settings.MaxBodyBytes = 16;
+  auto client = CreateHttpClient(settings);
+  std::string body;
+  for (const char* path : {"/sized", "/chunked"}) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(FailingGet(*client, Url("http", server, path), body),
+              "Response body exceeds the limit of 16 bytes");
+  }
+  settings.MaxBodyBytes = 17;
+  client = CreateHttpClient(settings);
+  client->Get(Url("http", server, "/sized"), body);
+  EXPECT_EQ(body.size(), 17u);
+}
+
+TEST_F(HttpClientTest, LineBreakInAHeaderValueFailsBeforeAnythingIsSent) {
+  ScriptedServer server([](const std::string&, int) { return ScriptedReply{Ok("x")}; });
+  auto settings = Settings();
+  settings.OnBeforeHeaderSend = [](const std::string&, std::vector<std::string>& lines) {
+    lines.push_back("Origin: https://a\r\nX-Injected: 1");
+  };
+  auto client = CreateHttpClient(settings);
+  std::string body;
+  EXPECT_THAT(FailingGet(*client, Url("http", server, "/"), body), HasSubstr("line break"));
+  settings.Agent = "bad\nagent";
+  settings.OnBeforeHeaderSend = nullptr;
+  client = CreateHttpClient(settings);
+  EXPECT_THAT(FailingGet(*client, Url("http", server, "/"), body), HasSubstr("line break"));
+  EXPECT_TRUE(server.Requests().empty());
+}
+
+TEST_F(HttpClientTest, TargetWithSpaceControlAndNonAsciiBytesIsPercentEncoded) {
+  std::uint16_t port = 0;
+  ScriptedServer server([&port](const std::string&, int index) {
+    if (index == 0) {
+      return ScriptedReply{
+          "HTTP/1.1 301 Moved\r\nLocation: /to\tx \xd0\xaf%41\r\nContent-Length: 0\r\n\r\n"};
+    }
+    return ScriptedReply{Ok("x")};
+  });
+  port = server.Port();
+  auto client = CreateHttpClient(Settings());
+  std::string body;
+  client->Get(Url("http", server, "/a b\x7f\xc3\xa9?q=\"x\""), body);
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0], ExpectedGet("/a%20b%7F%C3%A9?q=\"x\"", port));
+  EXPECT_EQ(requests[1], ExpectedGet("/to%09x%20%D0%AF%41", port));
+}
+
+// A directory with the client certificate but, at first, without its key.
+class TlsSetupTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = test::SharedTestCertificates().dir /
+           ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::filesystem::create_directories(dir_);
+    std::filesystem::copy_file(test::SharedTestCertificates().client_cert, dir_ / "01cert.pem",
+                               std::filesystem::copy_options::overwrite_existing);
+    cwd_.emplace(dir_);
+  }
+  void TearDown() override {
+    cwd_.reset();
+    std::filesystem::remove_all(dir_);
+  }
+
+  std::filesystem::path dir_;
+  std::optional<test::ScopedWorkingDirectory> cwd_;
+};
+
+TEST_F(TlsSetupTest, MissingKeyFailsEveryHandshakeUntilTheFileIsThere) {
+  ScriptedServer server([](const std::string&, int) { return ScriptedReply{Ok("secure")}; },
+                        ServerTls());
+  auto client = CreateHttpClient(Settings());
+  std::string body;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    EXPECT_EQ(FailingGet(*client, Url("https", server, "/"), body),
+              "Connection aborted on request");
+    EXPECT_EQ(client->StatusCode(), 404);
+  }
+  EXPECT_TRUE(server.Requests().empty());
+  std::filesystem::copy_file(test::SharedTestCertificates().client_key, dir_ / "01key.pem");
+  client->Get(Url("https", server, "/"), body);
+  EXPECT_EQ(body, "secure");
+}
+
+TEST_F(TlsSetupTest, WrongPassPhraseIsASetUpFailure) {
+  std::filesystem::copy_file(test::SharedTestCertificates().client_key, dir_ / "01key.pem");
+  ScriptedServer server([](const std::string&, int) { return ScriptedReply{Ok("secure")}; },
+                        ServerTls());
+  auto settings = Settings();
+  settings.Tls->PassPhrase = "wrong";
+  auto client = CreateHttpClient(settings);
+  std::string body;
+  EXPECT_EQ(FailingGet(*client, Url("https", server, "/"), body), "Connection aborted on request");
+}
+
+TEST_F(HttpClientTest, HandshakeWithATls10ServerFailsWithTheLibraryReason) {
+  auto tls = ServerTls();
+  tls.max_version = 0x0301;  // TLS 1.0: its signature algorithms are below security level 1
+  ScriptedServer server([](const std::string&, int) { return ScriptedReply{Ok("x")}; }, tls);
+  auto client = CreateHttpClient(Settings());
+  std::string body;
+  EXPECT_THAT(FailingGet(*client, Url("https", server, "/"), body),
+              HasSubstr("SSL handshake failed - "));
+  EXPECT_EQ(client->StatusCode(), 404);
+}
+
+TEST_F(HttpClientTest, TlsCloseWithoutNotifyAfterACompleteResponseIsHarmless) {
+  ScriptedServer server(
+      [](const std::string&, int) {
+        return ScriptedReply{"HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nuntil close",
+                             After::kAbort};
+      },
+      ServerTls());
+  auto client = CreateHttpClient(Settings());
+  std::string body;
+  client->Get(Url("https", server, "/"), body);
+  EXPECT_EQ(body, "until close");
+}
+
+}  // namespace
+}  // namespace orgkat

@@ -1,0 +1,275 @@
+#include "platform/thread.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/ui_queue.h"
+#include "tests/wait_until.h"
+
+namespace orgkat {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::WaitUntil;
+
+// A thread whose body the test supplies.
+class BodyThread : public TThread {
+ public:
+  explicit BodyThread(std::function<void(BodyThread&)> body,
+                      std::promise<void>* destroyed = nullptr)
+      : body_(std::move(body)), destroyed_(destroyed) {}
+  ~BodyThread() override {
+    if (destroyed_) destroyed_->set_value();
+  }
+  using TThread::Sleep;
+  using TThread::Synchronize;
+
+ protected:
+  void Execute() override { body_(*this); }
+
+ private:
+  std::function<void(BodyThread&)> body_;
+  std::promise<void>* destroyed_;
+};
+
+// Events from several threads, in the order they happened.
+class EventLog {
+ public:
+  void Add(const std::string& event) {
+    std::lock_guard lock(mutex_);
+    events_.push_back(event);
+  }
+  std::vector<std::string> Events() const {
+    std::lock_guard lock(mutex_);
+    return events_;
+  }
+  bool Has(const std::string& event) const {
+    std::lock_guard lock(mutex_);
+    return std::find(events_.begin(), events_.end(), event) != events_.end();
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::string> events_;
+};
+
+TEST(TThread, CreatedSuspendedAndStartedByResume) {
+  TestUiThread ui;
+  std::atomic<bool> ran{false};
+  auto thread = std::make_shared<BodyThread>([&](BodyThread&) { ran = true; });
+  thread->UiQueue = ui.Queue();
+  EXPECT_TRUE(thread->Suspended());
+  EXPECT_FALSE(thread->Finished());
+  std::this_thread::sleep_for(20ms);
+  EXPECT_FALSE(ran.load());
+
+  thread->Resume();
+  EXPECT_FALSE(thread->Suspended());
+  ASSERT_TRUE(WaitUntil([&] { return thread->Finished(); }));
+  thread->WaitFor();
+  EXPECT_TRUE(ran.load());
+}
+
+TEST(TThread, OnTerminateRunsOnTheUiThreadAfterExecuteAndBeforeFinished) {
+  TestUiThread ui;
+  EventLog log;
+  auto thread = std::make_shared<BodyThread>([&](BodyThread&) { log.Add("execute"); });
+  thread->UiQueue = ui.Queue();
+  thread->OnTerminate = [&, raw = thread.get()] {
+    log.Add(ui.Queue()->OnUiThread() ? "on terminate, UI thread" : "on terminate, other thread");
+    log.Add(raw->Finished() ? "finished already" : "not finished yet");
+  };
+  thread->Resume();
+  ASSERT_TRUE(WaitUntil([&] { return thread->Finished(); }));
+  thread->WaitFor();
+  EXPECT_EQ(log.Events(),
+            (std::vector<std::string>{"execute", "on terminate, UI thread", "not finished yet"}));
+}
+
+TEST(TThread, TerminateSetsTheFlagTheBodyTests) {
+  TestUiThread ui;
+  std::atomic<int> rounds{0};
+  auto thread = std::make_shared<BodyThread>([&](BodyThread& self) {
+    while (!self.Terminated()) {
+      ++rounds;
+      self.Sleep(1ms);
+    }
+  });
+  thread->UiQueue = ui.Queue();
+  thread->Resume();
+  ASSERT_TRUE(WaitUntil([&] { return rounds.load() > 0; }));
+  EXPECT_FALSE(thread->Terminated());
+  thread->Terminate();
+  EXPECT_TRUE(thread->Terminated());
+  ASSERT_TRUE(WaitUntil([&] { return thread->Finished(); }));
+  thread->WaitFor();
+}
+
+TEST(TThread, SuspendInsideAUiCallHoldsTheCallerUntilResumed) {
+  TestUiThread ui;
+  EventLog log;
+  std::atomic<BodyThread*> raw{nullptr};
+  auto thread = std::make_shared<BodyThread>([&](BodyThread& self) {
+    self.Synchronize([&] {
+      raw.load()->Suspend();  // as an error report does with the controller
+      log.Add("call ran");
+    });
+    log.Add("call returned");
+  });
+  raw = thread.get();
+  thread->UiQueue = ui.Queue();
+  thread->Resume();
+  ASSERT_TRUE(WaitUntil([&] { return log.Has("call ran"); }));
+  std::this_thread::sleep_for(50ms);
+  EXPECT_FALSE(log.Has("call returned"));
+  EXPECT_TRUE(thread->Suspended());
+
+  ui.Run([&] { thread->Resume(); });
+  ASSERT_TRUE(WaitUntil([&] { return log.Has("call returned"); }));
+  thread->WaitFor();
+}
+
+TEST(TThread, SuspendedThreadStopsBeforeItsNextUiCallAndAfterItsSleep) {
+  TestUiThread ui;
+  EventLog log;
+  std::atomic<bool> go{false};
+  auto thread = std::make_shared<BodyThread>([&](BodyThread& self) {
+    while (!go) std::this_thread::sleep_for(1ms);
+    self.Sleep(1ms);
+    log.Add("slept");
+    self.Synchronize([&] { log.Add("call ran"); });
+  });
+  thread->UiQueue = ui.Queue();
+  thread->Resume();
+  thread->Suspend();
+  go = true;
+  std::this_thread::sleep_for(50ms);
+  EXPECT_FALSE(log.Has("slept"));
+  thread->Resume();
+  ASSERT_TRUE(WaitUntil([&] { return log.Has("call ran"); }));
+
+  thread->WaitFor();
+  EXPECT_EQ(log.Events(), (std::vector<std::string>{"slept", "call ran"}));
+}
+
+TEST(TThread, UiCallIsHeldBackWhileSuspended) {
+  TestUiThread ui;
+  EventLog log;
+  std::atomic<bool> go{false};
+  auto thread = std::make_shared<BodyThread>([&](BodyThread& self) {
+    while (!go) std::this_thread::sleep_for(1ms);
+    self.Synchronize([&] { log.Add("call ran"); });
+  });
+  thread->UiQueue = ui.Queue();
+  thread->Resume();
+  thread->Suspend();
+  go = true;
+  std::this_thread::sleep_for(50ms);
+  EXPECT_FALSE(log.Has("call ran"));
+  thread->Resume();
+  ASSERT_TRUE(WaitUntil([&] { return log.Has("call ran"); }));
+  thread->WaitFor();
+}
+
+TEST(TThread, FailuresAreCarriedBackAndNeverEndTheProcess) {
+  TestUiThread ui;
+  EventLog log;
+  auto thread = std::make_shared<BodyThread>([&](BodyThread& self) {
+    try {
+      self.Synchronize([] { throw std::runtime_error("log file not written"); });
+    } catch (const std::runtime_error& e) {
+      log.Add(std::string("caught: ") + e.what());
+    }
+    throw std::runtime_error("escapes the body");
+  });
+  thread->UiQueue = ui.Queue();
+  thread->OnTerminate = [&] { log.Add("on terminate"); };
+  thread->Resume();
+  ASSERT_TRUE(WaitUntil([&] { return thread->Finished(); }));
+  thread->WaitFor();
+  EXPECT_EQ(log.Events(),
+            (std::vector<std::string>{"caught: log file not written", "on terminate"}));
+}
+
+TEST(TThread, OnTerminateFailingBecauseTheUiIsGoneStillFinishes) {
+  auto queue = std::make_shared<UiCallQueue>();
+  queue->Shutdown();
+  auto thread = std::make_shared<BodyThread>([](BodyThread&) {});
+  thread->UiQueue = queue;
+  thread->OnTerminate = [] {};
+  thread->Resume();
+  ASSERT_TRUE(WaitUntil([&] { return thread->Finished(); }));
+  thread->WaitFor();
+}
+
+TEST(TThread, WaitForReturnsAtOnceWhenNeverStartedAndIsRefusedOnASelfFreeingThread) {
+  auto idle = std::make_shared<BodyThread>([](BodyThread&) {});
+  idle->WaitFor();
+  EXPECT_FALSE(idle->Finished());
+
+  auto self_freeing = std::make_shared<BodyThread>([](BodyThread&) {});
+  self_freeing->FreeOnTerminate = true;
+  EXPECT_THROW(self_freeing->WaitFor(), std::logic_error);
+}
+
+TEST(TThread, UsesTheProcessWideQueueWhenNoneIsSet) {
+  TestUiThread ui;
+  const auto saved = CurrentUiQueue();
+  SetUiQueue(ui.Queue());
+  std::atomic<bool> on_ui{false};
+  auto thread = std::make_shared<BodyThread>(
+      [&](BodyThread& self) { self.Synchronize([&] { on_ui = ui.Queue()->OnUiThread(); }); });
+  thread->Resume();
+  thread->WaitFor();
+  SetUiQueue(saved);
+  EXPECT_TRUE(on_ui.load());
+  EXPECT_EQ(thread->UiQueue, ui.Queue());
+}
+
+TEST(TThread, ThreadDroppingTheLastReferenceDestroysItselfSafely) {
+  TestUiThread ui;
+  std::promise<void> destroyed;
+  auto gone = destroyed.get_future();
+  std::atomic<bool> go{false};
+  {
+    auto thread = std::make_shared<BodyThread>(
+        [&](BodyThread& self) {
+          while (!go) std::this_thread::sleep_for(1ms);
+          self.Synchronize([] {});
+        },
+        &destroyed);
+    thread->FreeOnTerminate = true;
+    thread->UiQueue = ui.Queue();
+    thread->OnTerminate = [] {};
+    thread->Resume();
+  }
+  go = true;
+  EXPECT_EQ(gone.wait_for(20s), std::future_status::ready);
+}
+
+TEST(TThread, OwnerDroppingTheLastReferenceWaitsForTheThread) {
+  TestUiThread ui;
+  std::promise<void> destroyed;
+  auto gone = destroyed.get_future();
+  std::atomic<bool> body_done{false};
+  auto thread = std::make_shared<BodyThread>(
+      [&](BodyThread& self) {
+        self.Sleep(5ms);
+        body_done = true;
+      },
+      &destroyed);
+  thread->UiQueue = ui.Queue();
+  thread->Resume();
+  thread->WaitFor();
+  EXPECT_TRUE(body_done.load());
+  thread.reset();
+  EXPECT_EQ(gone.wait_for(20s), std::future_status::ready);
+}
+
+}  // namespace
+}  // namespace orgkat
