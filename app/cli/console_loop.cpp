@@ -1,0 +1,141 @@
+#include "app/cli/console_loop.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <stdexcept>
+
+namespace orgkat {
+namespace {
+
+// Shared with the signal handler, which may only touch lock-free atomics and plain saved state.
+std::atomic<int> g_signal_pipe{-1};
+std::atomic<int> g_interrupts{0};
+std::atomic<bool> g_terminal_saved{false};
+termios g_saved_terminal{};
+
+constexpr char kWake = 'w';
+constexpr char kStop = 's';
+constexpr char kPause = 'p';
+
+void RestoreTerminal() {
+  if (g_terminal_saved) tcsetattr(STDIN_FILENO, TCSANOW, &g_saved_terminal);
+}
+
+void OnSignal(int signal) {
+  const int saved_errno = errno;
+  char action = kStop;
+  if (signal == SIGUSR1) {
+    action = kPause;
+  } else if (signal == SIGINT && g_interrupts.fetch_add(1) >= 1) {
+    // The second interrupt ends the program at once, as closing the window does. Every log line
+    // was flushed when it was written, so nothing is lost.
+    RestoreTerminal();
+    _exit(130);
+  }
+  const int fd = g_signal_pipe.load();
+  if (fd >= 0) [[maybe_unused]]
+    auto n = write(fd, &action, 1);
+  errno = saved_errno;
+}
+
+void Install(int signal, void (*handler)(int)) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(signal, &action, nullptr);
+}
+
+}  // namespace
+
+ConsoleLoop::ConsoleLoop() {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("cannot create a pipe");
+  pipe_read_ = fds[0];
+  pipe_write_ = fds[1];
+  g_signal_pipe = pipe_write_;
+  Install(SIGINT, OnSignal);
+  Install(SIGTERM, OnSignal);
+  Install(SIGUSR1, OnSignal);
+  Install(SIGPIPE, SIG_IGN);
+
+  if (isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &g_saved_terminal) == 0) {
+    g_terminal_saved = true;
+    termios raw = g_saved_terminal;
+    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+    keys_ = tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0;
+  }
+}
+
+ConsoleLoop::~ConsoleLoop() {
+  RestoreTerminal();
+  g_terminal_saved = false;
+  Install(SIGINT, SIG_DFL);
+  Install(SIGTERM, SIG_DFL);
+  Install(SIGUSR1, SIG_DFL);
+  g_signal_pipe = -1;
+  close(pipe_read_);
+  close(pipe_write_);
+}
+
+std::function<void()> ConsoleLoop::WakeFunction() const {
+  const int fd = pipe_write_;
+  // A full pipe already wakes the loop, so a failed write loses nothing.
+  return [fd] { [[maybe_unused]] auto n = write(fd, &kWake, 1); };
+}
+
+void ConsoleLoop::Run(UiCallQueue& queue, ConsoleResumeTimer& timer, const Actions& actions) {
+  while (!quit_) {
+    queue.ServePending();
+    if (quit_) break;
+
+    int timeout_ms = -1;
+    if (const auto deadline = timer.Deadline()) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+          *deadline - ConsoleResumeTimer::Clock::now());
+      timeout_ms = static_cast<int>(std::max<std::int64_t>(0, left.count()));
+    }
+    pollfd fds[2] = {{pipe_read_, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+    const int ready = poll(fds, keys_ ? 2 : 1, timeout_ms);
+    if (ready < 0 && errno != EINTR) throw std::runtime_error("poll failed");
+    if (ready > 0 && (fds[0].revents & POLLIN)) ReadSignals(actions);
+    if (ready > 0 && keys_ && (fds[1].revents & (POLLIN | POLLHUP))) ReadKeys(actions);
+
+    const auto deadline = timer.Deadline();
+    if (deadline && *deadline <= ConsoleResumeTimer::Clock::now()) actions.TimerFired();
+  }
+}
+
+void ConsoleLoop::ReadSignals(const Actions& actions) {
+  char buffer[64];
+  ssize_t n;
+  while ((n = read(pipe_read_, buffer, sizeof buffer)) > 0) {
+    for (ssize_t i = 0; i < n; ++i) {
+      if (buffer[i] == kStop) actions.Stop();
+      if (buffer[i] == kPause) actions.Pause();
+    }
+  }
+}
+
+void ConsoleLoop::ReadKeys(const Actions& actions) {
+  char buffer[64];
+  const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+  if (n <= 0) {
+    keys_ = false;  // end of input: no more keys to watch
+    return;
+  }
+  for (ssize_t i = 0; i < n; ++i) {
+    if (buffer[i] == 'p' || buffer[i] == 'P') actions.Pause();
+    if (buffer[i] == 's' || buffer[i] == 'S') actions.Stop();
+  }
+}
+
+}  // namespace orgkat

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl/context.hpp>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tools/demo-directory/directory_data.h"
+#include "tools/demo-directory/fault_plan.h"
+#include "tools/demo-directory/request_account.h"
+
+namespace orgkat {
+
+struct DemoServerSettings {
+  unsigned short Port = 0;
+  int ListStatus = 200;
+  bool EmptyList = false;
+  std::size_t ListPadding = 0;
+  int SlowMs = 0;
+  std::optional<std::int64_t> NonJsonId;
+  int CloseAfter = 0;  // 0: never
+};
+
+// The HTTPS directory server: the list endpoint and the record endpoint over TLS with keep-alive,
+// with the faults of its settings. Runs on the thread that runs its io_context (one thread).
+class DemoServer {
+ public:
+  DemoServer(boost::asio::io_context& io, boost::asio::ssl::context& tls, DemoDirectory directory,
+             FaultPlan faults, DemoServerSettings settings);
+
+  unsigned short Port() const;
+  const RequestAccount& Account() const { return account_; }
+
+ private:
+  class Session;
+  void Accept();
+
+  boost::asio::io_context& io_;
+  boost::asio::ssl::context& tls_;
+  boost::asio::ip::tcp::acceptor acceptor_;
+  DemoDirectory directory_;
+  FaultPlan faults_;
+  DemoServerSettings settings_;
+  std::string list_body_;
+  RequestAccount account_;
+  int requests_ = 0;
+  // Sessions that were told to stall: kept open, never answered.
+  std::vector<std::shared_ptr<Session>> stalled_;
+};
+
+}  // namespace orgkat
