@@ -1,0 +1,58 @@
+#include <QApplication>
+#include <QDesktopServices>
+#include <QUrl>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/common/options.h"
+#include "app/main_form.h"
+#include "platform/program_directory.h"
+#include "platform/qt/qt_ui_queue.h"
+#include "platform/timestamp.h"
+
+namespace {
+
+// The desktop's "open" verb; the controller asks for it from its own thread, so it is carried over
+// to the UI thread.
+void OpenWithDesktop(const std::string& path) {
+  orgkat::CurrentUiQueue()->Call(
+      [&path] { QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path))); });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Options first, so --help and usage errors need no display.
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  orgkat::ParseOutcome parsed =
+      orgkat::ParseFrontEndOptions("orgkat", args, orgkat::ProgramDirectory());
+  if (!parsed.Options) {
+    (parsed.ExitStatus == 0 ? std::cout : std::cerr) << parsed.Text << std::flush;
+    return parsed.ExitStatus;
+  }
+  if (!parsed.Options->Config.OpenFile) parsed.Options->Config.OpenFile = OpenWithDesktop;
+
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("orgkat"));
+  // QApplication has set the C locale from the environment; the timestamps follow it.
+  orgkat::LoadLocaleConventions();
+
+  auto queue = orgkat::MakeQtUiQueue();
+  orgkat::SetUiQueue(queue);
+
+  const int status = [&] {
+    orgkat::TMainForm form(*parsed.Options);
+    form.show();
+    return QApplication::exec();
+  }();
+
+  // Closing the window abandons an active run: its threads' next UI-thread calls fail instead of
+  // waiting for a UI that is gone, and the process ends here without running static destructors
+  // under those live threads. What the result file already holds stays on disk.
+  queue->Shutdown();
+  std::fflush(nullptr);
+  std::_Exit(status);
+}

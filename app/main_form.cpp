@@ -1,0 +1,197 @@
+#include "app/main_form.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QFont>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QStringList>
+#include <QTimer>
+#include <exception>
+#include <utility>
+
+#include "platform/qt/qt_controls.h"
+#include "platform/timestamp.h"
+#include "scraper/scraper.h"
+
+namespace orgkat {
+namespace {
+
+// Layout at 96 dpi; Qt scales it on other densities.
+constexpr int kClientWidth = 535;
+constexpr int kClientHeight = 424;
+constexpr int kMargin = 8;
+constexpr int kLogTop = 96;
+constexpr int kLogBottomGap = kClientHeight - kLogTop - 305;  // to the window's bottom edge
+constexpr int kProgressHeight = 17;
+
+// Tahoma where the system has it, otherwise the closest sans-serif face at hand.
+QFont TahomaFont(int pointSize) {
+  QFont font;
+  font.setFamilies(QStringList{"Tahoma", "DejaVu Sans", "Liberation Sans", "Noto Sans"});
+  font.setStyleHint(QFont::SansSerif);
+  font.setPointSize(pointSize);
+  return font;
+}
+
+QPushButton* MakeButton(const char* caption, QRect geometry, QWidget* parent) {
+  auto* button = new QPushButton(QString::fromUtf8(caption), parent);
+  button->setGeometry(geometry);
+  return button;
+}
+
+}  // namespace
+
+TMainForm::TMainForm(FrontEndOptions options, QWidget* parent)
+    : QWidget(parent), Options(std::move(options)) {
+  setWindowTitle(QStringLiteral("Парсер сайта Orgkat"));
+  setFont(TahomaFont(8));
+  setBackgroundRole(QPalette::Button);
+  setAutoFillBackground(true);
+
+  ProgressBar = new QProgressBar(this);
+  ProgressBar->setRange(0, 100);
+  ProgressBar->setValue(0);
+  ProgressBar->setTextVisible(false);
+  ProgressBar->setStyleSheet(
+      QStringLiteral("QProgressBar { border: none; background: palette(window); }"
+                     "QProgressBar::chunk { background: qlineargradient(x1: 0, y1: 0, x2: 1, y2: 0,"
+                     " stop: 0 rgb(0, 128, 0), stop: 1 rgb(192, 220, 192)); }"));
+
+  LogsMemo = new QPlainTextEdit(this);
+  LogsMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
+  LogsMemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  LogsMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+
+  Label2 = new QLabel(QStringLiteral("Логи"), this);
+  Label2->move(kMargin, 77);
+  Label2->adjustSize();
+
+  StartButton = MakeButton("СТАРТ", QRect(183, 8, 169, 37), this);
+  StartButton->setFont(TahomaFont(14));
+  StopButton = MakeButton("стоп", QRect(277, 51, 75, 25), this);
+  PauseButton = MakeButton("пауза", QRect(183, 51, 75, 25), this);
+  setTabOrder(StartButton, PauseButton);
+  setTabOrder(PauseButton, StopButton);
+  setTabOrder(StopButton, LogsMemo);
+
+  ResumeTimer = new QTimer(this);
+  ResumeTimer->setSingleShot(true);
+
+  LogView = std::make_shared<QtLogView>(LogsMemo);
+  ProgressView = std::make_shared<QtProgressBar>(ProgressBar);
+  StartControl = std::make_shared<QtStartControl>(StartButton);
+  ResumeControl = std::make_shared<QtResumeTimer>(ResumeTimer);
+
+  connect(StartButton, &QPushButton::clicked, this,
+          [this] { Guarded([this] { StartButtonClick(); }); });
+  connect(PauseButton, &QPushButton::clicked, this,
+          [this] { Guarded([this] { PauseButtonClick(); }); });
+  connect(StopButton, &QPushButton::clicked, this,
+          [this] { Guarded([this] { StopButtonClick(); }); });
+  connect(ResumeTimer, &QTimer::timeout, this, [this] { Guarded([this] { ResumeTimerTimer(); }); });
+
+  resize(kClientWidth, kClientHeight);
+}
+
+TMainForm::~TMainForm() = default;
+
+template <typename Handler>
+void TMainForm::Guarded(Handler handler) {
+  try {
+    handler();
+  } catch (const std::exception& failure) {
+    ShowError(failure.what());
+  } catch (...) {
+    ShowError("Неизвестная ошибка");
+  }
+}
+
+void TMainForm::ShowError(const std::string& message) {
+  QMessageBox::critical(this, QString::fromUtf8(kApplicationTitle),
+                        QString::fromStdString(message));
+}
+
+void TMainForm::Log(const std::string& message) {
+  LogView->AppendLine(LogLine(message));
+}
+
+void TMainForm::StartButtonClick() {
+  // The start button is disabled only by the run's first report; a second click before it is
+  // ignored here.
+  if (ActiveScraper) return;
+  auto scraper = std::make_shared<TScraper>();
+  ActiveScraper = scraper;
+  scraper->LogsMemo = LogView;
+  scraper->ProgressBar = ProgressView;
+  scraper->StartButton = StartControl;
+  scraper->ResumeTimer = ResumeControl;
+  scraper->Limit = Options.Limit;
+  scraper->Config = std::make_shared<const RunConfig>(Options.Config);
+  scraper->ProcessPendingEvents = [] { QCoreApplication::processEvents(); };
+  QPointer<TMainForm> self(this);
+  scraper->OnLogFileFailure = [self](const std::string& message) {
+    if (self) self->ShowError(message);
+  };
+  scraper->OnTerminate = [self, raw = scraper.get()] {
+    if (self) self->RunEnded(raw);
+  };
+  try {
+    scraper->Resume();
+  } catch (...) {
+    // A run that never started must not block the next start.
+    ActiveScraper.reset();
+    throw;
+  }
+}
+
+void TMainForm::PauseButtonClick() {
+  if (!ActiveScraper) return;
+  if (ActiveScraper->Suspended()) {
+    ActiveScraper->Resume();
+    Log("Отключаем паузу, продолжаем работу");
+    return;
+  }
+  ActiveScraper->Suspend();
+  Log("Включаем паузу");
+  ResumeControl->SetEnabled(false);
+}
+
+void TMainForm::StopButtonClick() {
+  if (!ActiveScraper) return;
+  if (ActiveScraper->Suspended()) ActiveScraper->Resume();
+  ActiveScraper->Terminate();
+  Log("Останавливаем работу");
+  ProgressView->SetPosition(0);
+}
+
+void TMainForm::ResumeTimerTimer() {
+  ResumeControl->SetEnabled(false);
+  if (!ActiveScraper || !ActiveScraper->Suspended()) return;
+  ActiveScraper->Resume();
+  Log("Отключаем паузу, продолжаем работу");
+}
+
+void TMainForm::RunEnded(const TScraper* scraper) {
+  if (ActiveScraper.get() == scraper) ActiveScraper.reset();
+}
+
+void TMainForm::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  const int w = width();
+  const int h = height();
+  LogsMemo->setGeometry(kMargin, kLogTop, w - 2 * kMargin, h - kLogTop - kLogBottomGap);
+  ProgressBar->setGeometry(0, h - kProgressHeight, w, kProgressHeight);
+}
+
+void TMainForm::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::LocaleChange) LoadLocaleConventions();
+  QWidget::changeEvent(event);
+}
+
+}  // namespace orgkat

@@ -1,0 +1,495 @@
+// The main window on a real Qt event loop (offscreen platform), driven by clicks, against runs on a
+// scripted directory behind the client factory.
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "app/main_form.h"
+#include "platform/qt/qt_controls.h"
+#include "platform/qt/qt_ui_queue.h"
+#include "scraper/directory_endpoints.h"
+#include "scraper/scraper.h"
+#include "tests/fakes/fake_directory_client.h"
+
+using namespace std::chrono_literals;
+
+namespace orgkat {
+namespace {
+
+constexpr const char* kHost = "api.test";
+constexpr int kRunTimeoutMs = 15000;
+
+std::string Record(const std::string& title) {
+  return R"({"list":{"title":")" + title + R"(","director":""}})";
+}
+
+std::string ListOf(int count) {
+  std::string body = R"({"items":[)";
+  for (int id = 1; id <= count; ++id) {
+    body += R"({"eo_id":)" + std::to_string(id) + R"(,"title":"x"})";
+    if (id < count) body += ',';
+  }
+  return body + "]}";
+}
+
+std::string RecordAt(int id) {
+  return RecordUrl(kHost, std::to_string(id));
+}
+
+std::string ReadFile(const QString& path) {
+  std::ifstream in(path.toStdString(), std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+}  // namespace
+}  // namespace orgkat
+
+using namespace orgkat;
+
+class WindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init();
+  void cleanup();
+
+  void layoutFollowsResizing();
+  void controlsWithoutRunDoNothing();
+  void runKeepsLogAndBarAfterItEnds();
+  void pauseTwiceHoldsAndReleases();
+  void automaticPauseEndsWithTimer();
+  void pauseDuringAutomaticPauseLeavesTimerHarmless();
+  void stopDuringPause_data();
+  void stopDuringPause();
+  void stopTwiceRepeatsTheRequest();
+  void logFileFailureIsShownAndStartComesBack();
+  void closingWindowDuringRunEndsCleanly();
+  void queueServesOtherThreadsInOrder();
+  void controlAdapters();
+
+ private:
+  // Builds the window with the options of this test; the directory answers 3 records by default.
+  void MakeForm(const std::string& outputDir = {});
+  void Click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+  QStringList Lines() const { return form_->LogsMemo->toPlainText().split(QLatin1Char('\n')); }
+  int CountLines(const char* message) const;
+  QString LastLine() const { return Lines().constLast(); }
+  bool RunEnded() const { return !form_->ActiveScraper && form_->StartButton->isEnabled(); }
+  int RecordRequests(int count) const;
+  // Scripts `count` records, each answered after `delay`.
+  void ScriptRecords(int count, std::chrono::milliseconds delay);
+
+  std::shared_ptr<UiCallQueue> queue_;
+  std::shared_ptr<test::FakeDirectory> directory_;
+  std::unique_ptr<QTemporaryDir> dir_;
+  FrontEndOptions options_;
+  std::unique_ptr<TMainForm> form_;
+};
+
+void WindowTest::init() {
+  queue_ = MakeQtUiQueue();
+  SetUiQueue(queue_);
+  directory_ = std::make_shared<test::FakeDirectory>();
+  dir_ = std::make_unique<QTemporaryDir>();
+  QVERIFY(dir_->isValid());
+  options_ = FrontEndOptions{};
+  options_.Limit = 1;
+  options_.Config.ApiHost = kHost;
+  options_.Config.SiteHost = "site.test";
+  options_.Config.OutputDir = dir_->path().toStdString() + "/";
+  options_.Config.ProxyFile = dir_->path().toStdString() + "/proxy.txt";
+  options_.Config.PollInterval = 2ms;
+  options_.Config.RetryPauseMs = 1;
+  options_.Config.ResumeDelayMs = 200;
+  options_.Config.MakeClient = directory_->Factory();
+  directory_->Set(ListUrl(kHost), test::FakeDirectory::Answer::Body(ListOf(3)));
+  ScriptRecords(3, 0ms);
+}
+
+void WindowTest::cleanup() {
+  if (form_) QTRY_VERIFY_WITH_TIMEOUT(!form_->ActiveScraper, kRunTimeoutMs);
+  form_.reset();
+}
+
+void WindowTest::MakeForm(const std::string& outputDir) {
+  if (!outputDir.empty()) options_.Config.OutputDir = outputDir;
+  form_ = std::make_unique<TMainForm>(options_);
+  form_->show();
+  QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+}
+
+int WindowTest::CountLines(const char* message) const {
+  const QString suffix = QStringLiteral(": ") + QString::fromUtf8(message);
+  int count = 0;
+  for (const QString& line : Lines()) count += line.endsWith(suffix) ? 1 : 0;
+  return count;
+}
+
+int WindowTest::RecordRequests(int count) const {
+  int total = 0;
+  for (int id = 1; id <= count; ++id) total += directory_->Requests(RecordAt(id));
+  return total;
+}
+
+void WindowTest::ScriptRecords(int count, std::chrono::milliseconds delay) {
+  directory_->Set(ListUrl(kHost), test::FakeDirectory::Answer::Body(ListOf(count)));
+  for (int id = 1; id <= count; ++id) {
+    directory_->Set(RecordAt(id), test::FakeDirectory::Answer::Body(
+                                      Record("Школа " + std::to_string(id)), delay));
+  }
+}
+
+void WindowTest::layoutFollowsResizing() {
+  MakeForm();
+  QCOMPARE(form_->windowTitle(), QStringLiteral("Парсер сайта Orgkat"));
+  QCOMPARE(form_->size(), QSize(535, 424));
+  QCOMPARE(form_->StartButton->text(), QStringLiteral("СТАРТ"));
+  QCOMPARE(form_->PauseButton->text(), QStringLiteral("пауза"));
+  QCOMPARE(form_->StopButton->text(), QStringLiteral("стоп"));
+  QCOMPARE(form_->Label2->text(), QStringLiteral("Логи"));
+  QCOMPARE(form_->StartButton->font().pointSize(), 14);
+  QCOMPARE(form_->font().pointSize(), 8);
+  QCOMPARE(form_->LogsMemo->lineWrapMode(), QPlainTextEdit::NoWrap);
+  QVERIFY(!form_->LogsMemo->isReadOnly());
+  QVERIFY(!form_->ProgressBar->isTextVisible());
+  QCOMPARE(form_->ProgressBar->maximum(), 100);
+  QVERIFY(!form_->ResumeTimer->isActive());
+
+  const QRect start(183, 8, 169, 37), pause(183, 51, 75, 25), stop(277, 51, 75, 25);
+  const QPoint label(8, 77);
+  for (const QSize size : {QSize(535, 424), QSize(800, 600), QSize(420, 300)}) {
+    form_->resize(size);
+    QTRY_COMPARE(form_->size(), size);
+    QCOMPARE(form_->LogsMemo->geometry(), QRect(8, 96, size.width() - 16, size.height() - 96 - 23));
+    QCOMPARE(form_->ProgressBar->geometry(), QRect(0, size.height() - 17, size.width(), 17));
+    QCOMPARE(form_->StartButton->geometry(), start);
+    QCOMPARE(form_->PauseButton->geometry(), pause);
+    QCOMPARE(form_->StopButton->geometry(), stop);
+    QCOMPARE(form_->Label2->pos(), label);
+  }
+}
+
+void WindowTest::controlsWithoutRunDoNothing() {
+  MakeForm();
+  const auto pokeIdleControls = [this] {
+    Click(form_->PauseButton);
+    Click(form_->StopButton);
+    form_->ResumeTimer->start(1);
+    QTRY_VERIFY(!form_->ResumeTimer->isActive());
+    QCOMPARE(form_->ActiveScraper, nullptr);
+    QVERIFY(form_->StartButton->isEnabled());
+  };
+  pokeIdleControls();
+  QCOMPARE(form_->LogsMemo->toPlainText(), QString());
+
+  Click(form_->StartButton);
+  QTRY_VERIFY_WITH_TIMEOUT(RunEnded(), kRunTimeoutMs);
+  const QString afterRun = form_->LogsMemo->toPlainText();
+  pokeIdleControls();
+  QCOMPARE(form_->LogsMemo->toPlainText(), afterRun);
+}
+
+void WindowTest::runKeepsLogAndBarAfterItEnds() {
+  MakeForm();
+  // The second click comes before the run's first report has disabled the button.
+  form_->StartButton->click();
+  const auto first = form_->ActiveScraper;
+  QVERIFY(first != nullptr);
+  form_->StartButton->click();
+  QCOMPARE(form_->ActiveScraper, first);
+  QTRY_VERIFY_WITH_TIMEOUT(RunEnded(), kRunTimeoutMs);
+  QCOMPARE(directory_->Requests(ListUrl(kHost)), 1);
+  QCOMPARE(RecordRequests(3), 3);
+
+  const QStringList lines = Lines();
+  QVERIFY(lines.first().endsWith(QStringLiteral(": Начинаем работу")));
+  QCOMPARE(CountLines("Сбор данных завершен"), 1);
+  const QString marker = QStringLiteral(": Работа завершена, лог записан в ");
+  QVERIFY2(lines.last().contains(marker), qPrintable(lines.last()));
+  const QString logPath = lines.last().mid(lines.last().indexOf(marker) + marker.size());
+  QVERIFY(logPath.startsWith(dir_->path() + "/log-"));
+  const std::string saved = ReadFile(logPath);
+  QCOMPARE(QString::fromStdString(saved),
+           form_->LogsMemo->toPlainText().replace("\n", "\r\n") + "\r\n");
+
+  QCOMPARE(form_->ProgressBar->maximum(), 3);
+  QCOMPARE(form_->ProgressBar->value(), 0);
+  QCOMPARE(form_->ProgressBar->toolTip(), QStringLiteral("0 из 3, осталось 3"));
+
+  // Nothing takes the run's content away once it has ended.
+  QTest::qWait(50);
+  QCOMPARE(Lines(), lines);
+  QCOMPARE(form_->ProgressBar->toolTip(), QStringLiteral("0 из 3, осталось 3"));
+}
+
+void WindowTest::pauseTwiceHoldsAndReleases() {
+  ScriptRecords(6, 40ms);
+  MakeForm();
+  Click(form_->StartButton);
+  QTRY_VERIFY_WITH_TIMEOUT(RecordRequests(6) >= 1, kRunTimeoutMs);
+
+  form_->ResumeTimer->start(60000);  // left armed by an earlier automatic pause
+  Click(form_->PauseButton);
+  QVERIFY(LastLine().endsWith(QStringLiteral(": Включаем паузу")));
+  QVERIFY(form_->ActiveScraper->Suspended());
+  QVERIFY(!form_->ResumeTimer->isActive());
+
+  // Held: once the worker already running is done, no further record is requested.
+  QTest::qWait(150);
+  const int held = RecordRequests(6);
+  QTest::qWait(200);
+  QCOMPARE(RecordRequests(6), held);
+  QVERIFY(held < 6);
+
+  Click(form_->PauseButton);
+  QVERIFY(LastLine().endsWith(QStringLiteral(": Отключаем паузу, продолжаем работу")));
+  QVERIFY(!form_->ActiveScraper->Suspended());
+  QTRY_VERIFY_WITH_TIMEOUT(RunEnded(), kRunTimeoutMs);
+  QCOMPARE(RecordRequests(6), 6);
+  QCOMPARE(CountLines("Включаем паузу"), 1);
+  QCOMPARE(CountLines("Отключаем паузу, продолжаем работу"), 1);
+}
+
+void WindowTest::automaticPauseEndsWithTimer() {
+  options_.Config.ResumeDelayMs = 500;
+  directory_->Set(RecordAt(2), test::FakeDirectory::Answer::Body("<html>maintenance</html>"));
+  MakeForm();
+  Click(form_->StartButton);
+  QTRY_VERIFY_WITH_TIMEOUT(CountLines("Включаем паузу на 30 секунд") == 1, kRunTimeoutMs);
+  QVERIFY(form_->ActiveScraper->Suspended());
+  QVERIFY(form_->ResumeTimer->isActive());
+  QCOMPARE(form_->ResumeTimer->interval(), 500);
+
+  QTRY_VERIFY_WITH_TIMEOUT(RunEnded(), kRunTimeoutMs);
+  QCOMPARE(CountLines("Отключаем паузу, продолжаем работу"), 1);
+  QVERIFY(!form_->ResumeTimer->isActive());
+}
+
+void WindowTest::pauseDuringAutomaticPauseLeavesTimerHarmless() {
+  options_.Config.ResumeDelayMs = 700;
+  directory_->Set(RecordAt(1), test::FakeDirectory::Answer::Body("<html>maintenance</html>"));
+  MakeForm();
+  Click(form_->StartButton);
+  QTRY_VERIFY_WITH_TIMEOUT(CountLines("Включаем паузу на 30 секунд") == 1, kRunTimeoutMs);
+  Click(form_->PauseButton);
+  QVERIFY(LastLine().endsWith(QStringLiteral(": Отключаем паузу, продолжаем работу")));
+  QVERIFY(form_->ResumeTimer->isActive());
+
+  // The armed timer expires later and finds nothing to release.
+  QTRY_VERIFY_WITH_TIMEOUT(!form_->ResumeTimer->isActive(), kRunTimeoutMs);
+  QTRY_VERIFY_WITH_TIMEOUT(RunEnded(), kRunTimeoutMs);
+  QCOMPARE(CountLines("Отключаем паузу, продолжаем работу"), 1);
+}
+
+void WindowTest::stopDuringPause_data() {
+  QTest::addColumn<bool>("automatic");
+  QTest::newRow("pause button") << false;
+  QTest::newRow("automatic pause") << true;
+}
+
+void WindowTest::stopDuringPause() {
+  QFETCH(bool, automatic);
+  options_.Config.ResumeDelayMs = 600;
+  ScriptRecords(6, 30ms);
+  if (automatic)
+    directory_->Set(RecordAt(2), test::FakeDirectory::Answer::Body("<html>maintenance</html>"));
+  MakeForm();
+  Click(form_->StartButton);
+  if (automatic) {
+    QTRY_VERIFY_WITH_TIMEOUT(CountLines("Включаем паузу на 30 секунд") == 1, kRunTimeoutMs);
+  } else {
+    QTRY_VERIFY_WITH_TIMEOUT(RecordRequests(6) >= 2, kRunTimeoutMs);
+    Click(form_->PauseButton);
+  }
+  QVERIFY(form_->ActiveScraper->Suspended());
+  const int max = form_->ProgressBar->maximum();
+  const QString hint = form_->ProgressBar->toolTip();
+
+  Click(form_->StopButton);
+  QVERIFY(!form_->ActiveScraper->Suspended());
+  QVERIFY(LastLine().endsWith(QStringLiteral(": Останавливаем работу")));
+  QCOMPARE(form_->ProgressBar->value(), 0);
+  QCOMPARE(form_->ProgressBar->maximum(), max);
+  QCOMPARE(form_->ProgressBar->toolTip(), hint);
+
+  QTRY_VERIFY_WITH_TIMEOUT(RunEnded(), kRunTimeoutMs);
+  QVERIFY(RecordRequests(6) < 6);
+  QTRY_VERIFY_WITH_TIMEOUT(!form_->ResumeTimer->isActive(), kRunTimeoutMs);
+  QCOMPARE(CountLines("Отключаем паузу, продолжаем работу"), 0);
+  // Stopped while held by the pause button, the run ends without its completion line.
+  if (!automatic) QCOMPARE(CountLines("Сбор данных завершен"), 0);
+}
+
+void WindowTest::stopTwiceRepeatsTheRequest() {
+  ScriptRecords(8, 30ms);
+  MakeForm();
+  Click(form_->StartButton);
+  QTRY_VERIFY_WITH_TIMEOUT(RecordRequests(8) >= 1, kRunTimeoutMs);
+  Click(form_->StopButton);
+  Click(form_->StopButton);
+  QCOMPARE(CountLines("Останавливаем работу"), 2);
+  QTRY_VERIFY_WITH_TIMEOUT(RunEnded(), kRunTimeoutMs);
+  QVERIFY(RecordRequests(8) < 8);
+  QCOMPARE(CountLines("Останавливаем работу"), 2);
+}
+
+void WindowTest::logFileFailureIsShownAndStartComesBack() {
+  directory_->Set(ListUrl(kHost), test::FakeDirectory::Answer::Body(
+                                      "{}"));  // no records: the run goes straight to its end
+  QStringList captions, texts;
+  QTimer closer;
+  connect(&closer, &QTimer::timeout, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      captions << box->windowTitle();
+      texts << box->text();
+      box->accept();
+    }
+  });
+  closer.start(10);
+  MakeForm(dir_->path().toStdString() + "/missing/");
+
+  for (int run = 1; run <= 2; ++run) {
+    Click(form_->StartButton);
+    QTRY_VERIFY_WITH_TIMEOUT(texts.size() == run, kRunTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(RunEnded(), kRunTimeoutMs);
+    QCOMPARE(captions.constLast(), QStringLiteral("Парсер Orgkat"));
+    QVERIFY2(texts.constLast().contains(dir_->path() + "/missing/log-"),
+             qPrintable(texts.constLast()));
+    QVERIFY(LastLine().contains(QStringLiteral(": Работа завершена, лог записан в ")));
+  }
+  QCOMPARE(directory_->Requests(ListUrl(kHost)), 2);
+}
+
+void WindowTest::closingWindowDuringRunEndsCleanly() {
+  ScriptRecords(10, 30ms);
+  MakeForm();
+  Click(form_->StartButton);
+  QTRY_VERIFY_WITH_TIMEOUT(RecordRequests(10) >= 1, kRunTimeoutMs);
+  const std::weak_ptr<TScraper> run = form_->ActiveScraper;
+
+  // As the program does once its window is closed: the window goes, then the queue is shut.
+  form_->close();
+  form_.reset();
+  queue_->Shutdown();
+  QTRY_VERIFY_WITH_TIMEOUT(run.expired(), kRunTimeoutMs);
+
+  // The rows written so far stay in the result file.
+  const QStringList data = QDir(dir_->path()).entryList({"data*.csv"});
+  QCOMPARE(data.size(), 1);
+  QVERIFY(ReadFile(dir_->path() + "/" + data.first()).find("Название") != std::string::npos);
+}
+
+void WindowTest::queueServesOtherThreadsInOrder() {
+  std::vector<int> served;
+  std::atomic<int> finished{0};
+  std::atomic<bool> allOnUiThread{true};
+  std::vector<std::jthread> threads;
+  for (int t = 0; t < 3; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 20; ++i) {
+        queue_->Call([&, t, i] {
+          if (QThread::currentThread() != qApp->thread()) allOnUiThread = false;
+          served.push_back(t * 100 + i);
+        });
+      }
+      ++finished;
+    });
+  }
+  QTRY_COMPARE_WITH_TIMEOUT(finished.load(), 3, kRunTimeoutMs);
+  threads.clear();
+  QVERIFY(allOnUiThread);
+  QCOMPARE(served.size(), std::size_t{60});
+  for (int t = 0; t < 3; ++t) {
+    int last = -1;
+    for (int value : served) {
+      if (value / 100 != t) continue;
+      QVERIFY(value % 100 > last);
+      last = value % 100;
+    }
+  }
+
+  std::atomic<bool> rethrown{false};
+  std::jthread failing([&] {
+    try {
+      queue_->Call([] { throw std::runtime_error("отказ"); });
+    } catch (const std::runtime_error& failure) {
+      rethrown = std::string(failure.what()) == "отказ";
+    }
+  });
+  QTRY_VERIFY_WITH_TIMEOUT(rethrown.load(), kRunTimeoutMs);
+
+  bool ranAtOnce = false;
+  queue_->Call([&] { ranAtOnce = true; });
+  QVERIFY(ranAtOnce);
+}
+
+void WindowTest::controlAdapters() {
+  QProgressBar bar;
+  QtProgressBar progress(&bar);
+  progress.SetMax(0);
+  progress.SetPosition(5);
+  // An empty range would make QProgressBar animate as busy; a zero maximum shows an empty bar.
+  QVERIFY(bar.maximum() > bar.minimum());
+  QCOMPARE(bar.value(), bar.minimum());
+  progress.SetMax(3);
+  progress.SetPosition(7);
+  QCOMPARE(bar.value(), 3);
+  QCOMPARE(progress.Position(), 3);
+  progress.SetMax(-2);
+  QCOMPARE(progress.Max(), 0);
+  QCOMPARE(progress.Position(), 0);
+  progress.SetHint("1 из 2, осталось 1");
+  QCOMPARE(bar.toolTip(), QString());
+  progress.SetShowHint(true);
+  QCOMPARE(bar.toolTip(), QStringLiteral("1 из 2, осталось 1"));
+  progress.SetShowHint(false);
+  QCOMPARE(bar.toolTip(), QString());
+
+  QPlainTextEdit edit;
+  QtLogView log(&edit);
+  QCOMPARE(log.Text(), std::string());
+  log.AppendLine("первая");
+  log.AppendLine("вторая");
+  QCOMPARE(log.Text(), std::string("первая\r\nвторая\r\n"));
+  edit.appendPlainText(QStringLiteral("от оператора"));
+  QCOMPARE(log.Text(), std::string("первая\r\nвторая\r\nот оператора\r\n"));
+  log.Clear();
+  QCOMPARE(log.Text(), std::string());
+
+  QTimer timer;
+  timer.setTimerType(Qt::PreciseTimer);  // a coarse timer rounds its remaining time
+  QtResumeTimer resume(&timer);
+  resume.SetInterval(60000);
+  resume.SetEnabled(true);
+  QVERIFY(timer.isActive());
+  QTest::qWait(30);
+  const int before = timer.remainingTime();
+  resume.SetEnabled(true);  // a new arming counts the full interval again
+  QVERIFY(timer.remainingTime() > before);
+  resume.SetEnabled(false);
+  QVERIFY(!timer.isActive());
+}
+
+QTEST_MAIN(WindowTest)
+#include "test_window.moc"
