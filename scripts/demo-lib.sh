@@ -9,8 +9,8 @@ start_demo_directory() {
   [ -f "$work/01key.pem" ] || scripts/make-certs "$work" >/dev/null
   local out="$work/server.out"
   : >"$out"
-  build/tools/demo-directory/orgkat-demo-directory --cert "$work/server.pem" --key "$work/server-key.pem" \
-    "$@" >"$out" &
+  "${DEMO_BUILD:-build}/tools/demo-directory/orgkat-demo-directory" --cert "$work/server.pem" --key "$work/server-key.pem" \
+    "$@" >"$out" 2>"$work/server.err" &
   DEMO_PID=$!
   DEMO_PORT=""
   for _ in $(seq 100); do

@@ -492,4 +492,4 @@ void WindowTest::controlAdapters() {
 }
 
 QTEST_MAIN(WindowTest)
-#include "test_window.moc"
+#include "window_test.moc"
