@@ -15,6 +15,7 @@
 #include <exception>
 #include <utility>
 
+#include "app/common/run_handlers.h"
 #include "platform/qt/qt_controls.h"
 #include "platform/timestamp.h"
 #include "scraper/scraper.h"
@@ -47,8 +48,7 @@ QPushButton* MakeButton(const char* caption, QRect geometry, QWidget* parent) {
 
 }  // namespace
 
-TMainForm::TMainForm(FrontEndOptions options, QWidget* parent)
-    : QWidget(parent), Options(std::move(options)) {
+TMainForm::TMainForm(FrontEndOptions options, QWidget* parent) : QWidget(parent) {
   setWindowTitle(QStringLiteral("Парсер сайта Orgkat"));
   setFont(TahomaFont(8));
   setBackgroundRole(QPalette::Button);
@@ -83,10 +83,17 @@ TMainForm::TMainForm(FrontEndOptions options, QWidget* parent)
   ResumeTimer = new QTimer(this);
   ResumeTimer->setSingleShot(true);
 
-  LogView = std::make_shared<QtLogView>(LogsMemo);
-  ProgressView = std::make_shared<QtProgressBar>(ProgressBar);
-  StartControl = std::make_shared<QtStartControl>(StartButton);
-  ResumeControl = std::make_shared<QtResumeTimer>(ResumeTimer);
+  Handlers = std::make_unique<TRunHandlers>(
+      TRunHandlers::Controls{std::make_shared<QtLogView>(LogsMemo),
+                             std::make_shared<QtProgressBar>(ProgressBar),
+                             std::make_shared<QtStartControl>(StartButton),
+                             std::make_shared<QtResumeTimer>(ResumeTimer)},
+      std::make_shared<const RunConfig>(std::move(options.Config)), options.Limit);
+  Handlers->ProcessPendingEvents = [] { QCoreApplication::processEvents(); };
+  QPointer<TMainForm> self(this);
+  Handlers->OnLogFileFailure = [self](const std::string& message) {
+    if (self) self->ShowError(message);
+  };
 
   connect(StartButton, &QPushButton::clicked, this,
           [this] { Guarded([this] { StartButtonClick(); }); });
@@ -117,68 +124,24 @@ void TMainForm::ShowError(const std::string& message) {
                         QString::fromStdString(message));
 }
 
-void TMainForm::Log(const std::string& message) {
-  LogView->AppendLine(LogLine(message));
+const std::shared_ptr<TScraper>& TMainForm::ActiveScraper() const {
+  return Handlers->ActiveScraper();
 }
 
 void TMainForm::StartButtonClick() {
-  // The start button is disabled only by the run's first report; a second click before it is
-  // ignored here.
-  if (ActiveScraper) return;
-  auto scraper = std::make_shared<TScraper>();
-  ActiveScraper = scraper;
-  scraper->LogsMemo = LogView;
-  scraper->ProgressBar = ProgressView;
-  scraper->StartButton = StartControl;
-  scraper->ResumeTimer = ResumeControl;
-  scraper->Limit = Options.Limit;
-  scraper->Config = std::make_shared<const RunConfig>(Options.Config);
-  scraper->ProcessPendingEvents = [] { QCoreApplication::processEvents(); };
-  QPointer<TMainForm> self(this);
-  scraper->OnLogFileFailure = [self](const std::string& message) {
-    if (self) self->ShowError(message);
-  };
-  scraper->OnTerminate = [self, raw = scraper.get()] {
-    if (self) self->RunEnded(raw);
-  };
-  try {
-    scraper->Resume();
-  } catch (...) {
-    // A run that never started must not block the next start.
-    ActiveScraper.reset();
-    throw;
-  }
+  Handlers->StartButtonClick();
 }
 
 void TMainForm::PauseButtonClick() {
-  if (!ActiveScraper) return;
-  if (ActiveScraper->Suspended()) {
-    ActiveScraper->Resume();
-    Log("Отключаем паузу, продолжаем работу");
-    return;
-  }
-  ActiveScraper->Suspend();
-  Log("Включаем паузу");
-  ResumeControl->SetEnabled(false);
+  Handlers->PauseButtonClick();
 }
 
 void TMainForm::StopButtonClick() {
-  if (!ActiveScraper) return;
-  if (ActiveScraper->Suspended()) ActiveScraper->Resume();
-  ActiveScraper->Terminate();
-  Log("Останавливаем работу");
-  ProgressView->SetPosition(0);
+  Handlers->StopButtonClick();
 }
 
 void TMainForm::ResumeTimerTimer() {
-  ResumeControl->SetEnabled(false);
-  if (!ActiveScraper || !ActiveScraper->Suspended()) return;
-  ActiveScraper->Resume();
-  Log("Отключаем паузу, продолжаем работу");
-}
-
-void TMainForm::RunEnded(const TScraper* scraper) {
-  if (ActiveScraper.get() == scraper) ActiveScraper.reset();
+  Handlers->ResumeTimerTimer();
 }
 
 void TMainForm::resizeEvent(QResizeEvent* event) {

@@ -14,11 +14,8 @@ class QTimer;
 
 namespace orgkat {
 
+class TRunHandlers;
 class TScraper;
-class QtLogView;
-class QtProgressBar;
-class QtStartControl;
-class QtResumeTimer;
 
 // Caption of the error message box.
 inline constexpr const char* kApplicationTitle = "Парсер Orgkat";
@@ -41,7 +38,7 @@ class TMainForm : public QWidget {
   QTimer* ResumeTimer;
 
   // The current run; set by the start button, cleared on the UI thread when the run has ended.
-  std::shared_ptr<TScraper> ActiveScraper;
+  const std::shared_ptr<TScraper>& ActiveScraper() const;
 
   void StartButtonClick();
   void PauseButtonClick();
@@ -59,14 +56,8 @@ class TMainForm : public QWidget {
   // Runs a handler; a failure that escapes it is shown and the event loop goes on.
   template <typename Handler>
   void Guarded(Handler handler);
-  void Log(const std::string& message);
-  void RunEnded(const TScraper* scraper);
 
-  FrontEndOptions Options;
-  std::shared_ptr<QtLogView> LogView;
-  std::shared_ptr<QtProgressBar> ProgressView;
-  std::shared_ptr<QtStartControl> StartControl;
-  std::shared_ptr<QtResumeTimer> ResumeControl;
+  std::unique_ptr<TRunHandlers> Handlers;
 };
 
 }  // namespace orgkat

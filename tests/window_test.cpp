@@ -95,7 +95,7 @@ class WindowTest : public QObject {
   QStringList Lines() const { return form_->LogsMemo->toPlainText().split(QLatin1Char('\n')); }
   int CountLines(const char* message) const;
   QString LastLine() const { return Lines().constLast(); }
-  bool RunEnded() const { return !form_->ActiveScraper && form_->StartButton->isEnabled(); }
+  bool RunEnded() const { return !form_->ActiveScraper() && form_->StartButton->isEnabled(); }
   int RecordRequests(int count) const;
   // Scripts `count` records, each answered after `delay`.
   void ScriptRecords(int count, std::chrono::milliseconds delay);
@@ -128,7 +128,7 @@ void WindowTest::init() {
 }
 
 void WindowTest::cleanup() {
-  if (form_) QTRY_VERIFY_WITH_TIMEOUT(!form_->ActiveScraper, kRunTimeoutMs);
+  if (form_) QTRY_VERIFY_WITH_TIMEOUT(!form_->ActiveScraper(), kRunTimeoutMs);
   form_.reset();
 }
 
@@ -197,7 +197,7 @@ void WindowTest::controlsWithoutRunDoNothing() {
     Click(form_->StopButton);
     form_->ResumeTimer->start(1);
     QTRY_VERIFY(!form_->ResumeTimer->isActive());
-    QCOMPARE(form_->ActiveScraper, nullptr);
+    QCOMPARE(form_->ActiveScraper(), nullptr);
     QVERIFY(form_->StartButton->isEnabled());
   };
   pokeIdleControls();
@@ -214,10 +214,10 @@ void WindowTest::runKeepsLogAndBarAfterItEnds() {
   MakeForm();
   // The second click comes before the run's first report has disabled the button.
   form_->StartButton->click();
-  const auto first = form_->ActiveScraper;
+  const auto first = form_->ActiveScraper();
   QVERIFY(first != nullptr);
   form_->StartButton->click();
-  QCOMPARE(form_->ActiveScraper, first);
+  QCOMPARE(form_->ActiveScraper(), first);
   QTRY_VERIFY_WITH_TIMEOUT(RunEnded(), kRunTimeoutMs);
   QCOMPARE(directory_->Requests(ListUrl(kHost)), 1);
   QCOMPARE(RecordRequests(3), 3);
@@ -252,7 +252,7 @@ void WindowTest::pauseTwiceHoldsAndReleases() {
   form_->ResumeTimer->start(60000);  // left armed by an earlier automatic pause
   Click(form_->PauseButton);
   QVERIFY(LastLine().endsWith(QStringLiteral(": Включаем паузу")));
-  QVERIFY(form_->ActiveScraper->Suspended());
+  QVERIFY(form_->ActiveScraper()->Suspended());
   QVERIFY(!form_->ResumeTimer->isActive());
 
   // Held: once the worker already running is done, no further record is requested.
@@ -264,7 +264,7 @@ void WindowTest::pauseTwiceHoldsAndReleases() {
 
   Click(form_->PauseButton);
   QVERIFY(LastLine().endsWith(QStringLiteral(": Отключаем паузу, продолжаем работу")));
-  QVERIFY(!form_->ActiveScraper->Suspended());
+  QVERIFY(!form_->ActiveScraper()->Suspended());
   QTRY_VERIFY_WITH_TIMEOUT(RunEnded(), kRunTimeoutMs);
   QCOMPARE(RecordRequests(6), 6);
   QCOMPARE(CountLines("Включаем паузу"), 1);
@@ -277,7 +277,7 @@ void WindowTest::automaticPauseEndsWithTimer() {
   MakeForm();
   Click(form_->StartButton);
   QTRY_VERIFY_WITH_TIMEOUT(CountLines("Включаем паузу на 30 секунд") == 1, kRunTimeoutMs);
-  QVERIFY(form_->ActiveScraper->Suspended());
+  QVERIFY(form_->ActiveScraper()->Suspended());
   QVERIFY(form_->ResumeTimer->isActive());
   QCOMPARE(form_->ResumeTimer->interval(), 500);
 
@@ -322,12 +322,12 @@ void WindowTest::stopDuringPause() {
     QTRY_VERIFY_WITH_TIMEOUT(RecordRequests(6) >= 2, kRunTimeoutMs);
     Click(form_->PauseButton);
   }
-  QVERIFY(form_->ActiveScraper->Suspended());
+  QVERIFY(form_->ActiveScraper()->Suspended());
   const int max = form_->ProgressBar->maximum();
   const QString hint = form_->ProgressBar->toolTip();
 
   Click(form_->StopButton);
-  QVERIFY(!form_->ActiveScraper->Suspended());
+  QVERIFY(!form_->ActiveScraper()->Suspended());
   QVERIFY(LastLine().endsWith(QStringLiteral(": Останавливаем работу")));
   QCOMPARE(form_->ProgressBar->value(), 0);
   QCOMPARE(form_->ProgressBar->maximum(), max);
@@ -386,7 +386,7 @@ void WindowTest::closingWindowDuringRunEndsCleanly() {
   MakeForm();
   Click(form_->StartButton);
   QTRY_VERIFY_WITH_TIMEOUT(RecordRequests(10) >= 1, kRunTimeoutMs);
-  const std::weak_ptr<TScraper> run = form_->ActiveScraper;
+  const std::weak_ptr<TScraper> run = form_->ActiveScraper();
 
   // As the program does once its window is closed: the window goes, then the queue is shut.
   form_->close();

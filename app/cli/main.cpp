@@ -5,14 +5,15 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/cli/console_controls.h"
-#include "app/cli/console_form.h"
 #include "app/cli/console_loop.h"
 #include "app/cli/desktop_open.h"
 #include "app/common/options.h"
+#include "app/common/run_handlers.h"
 #include "platform/program_directory.h"
 #include "platform/timestamp.h"
 #include "platform/ui_queue.h"
@@ -21,11 +22,17 @@ namespace {
 
 constexpr int kStoppedStatus = 130;
 
-int ExitStatus(const orgkat::TConsoleForm& form) {
-  if (form.StopRequested()) return kStoppedStatus;
-  const auto& summary = form.LastSummary();
-  const bool clean = summary && summary->Completed && !summary->ErrorReported &&
-                     summary->LogFileSaved && !form.LogFileFailed();
+// How one console run went, as far as the exit status cares.
+struct Outcome {
+  bool StopRequested = false;
+  std::optional<orgkat::TScraper::RunSummary> Summary;
+};
+
+int ExitStatus(const Outcome& outcome) {
+  if (outcome.StopRequested) return kStoppedStatus;
+  const auto& summary = outcome.Summary;
+  const bool clean =
+      summary && summary->Completed && !summary->ErrorReported && summary->LogFileSaved;
   return clean ? 0 : 1;
 }
 
@@ -65,9 +72,16 @@ int main(int argc, char** argv) {
     auto config = std::make_shared<orgkat::RunConfig>(options.Config);
     if (!options.NoOpen && orgkat::GraphicalSession()) config->OpenFile = orgkat::OpenInDesktop;
 
-    orgkat::TConsoleForm form(config, options.Limit, log, bar, start, timer);
+    Outcome outcome;
+    orgkat::TRunHandlers form({log, bar, start, timer}, config, options.Limit);
     form.ProcessPendingEvents = [queue] { queue->ServePending(); };
-    form.OnRunEnded = [&loop] { loop.Quit(); };
+    form.OnLogFileFailure = [](const std::string& message) {
+      std::fprintf(stderr, "orgkat-cli: the log file could not be saved: %s\n", message.c_str());
+    };
+    form.OnRunEnded = [&loop, &outcome](const orgkat::TScraper::RunSummary& summary) {
+      outcome.Summary = summary;
+      loop.Quit();
+    };
 
     try {
       form.StartButtonClick();
@@ -75,12 +89,16 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "orgkat-cli: the run could not be started: %s\n", e.what());
       return 1;
     }
+    const auto stop = [&form, &outcome] {
+      if (form.ActiveScraper()) outcome.StopRequested = true;
+      form.StopButtonClick();
+    };
     loop.Run(*queue, *timer,
-             {.Stop = [&form] { Guarded([&form] { form.StopButtonClick(); }); },
+             {.Stop = [&stop] { Guarded(stop); },
               .Pause = [&form] { Guarded([&form] { form.PauseButtonClick(); }); },
               .TimerFired = [&form] { Guarded([&form] { form.ResumeTimerTimer(); }); }});
     if (bar->Erase()) std::fputc('\n', stderr);
-    status = ExitStatus(form);
+    status = ExitStatus(outcome);
   }
   std::fflush(stdout);
   std::fflush(stderr);

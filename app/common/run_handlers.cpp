@@ -1,0 +1,74 @@
+#include "app/common/run_handlers.h"
+
+#include "platform/timestamp.h"
+
+namespace orgkat {
+
+TRunHandlers::TRunHandlers(Controls controls, std::shared_ptr<const RunConfig> config,
+                           std::int32_t limit)
+    : controls_(std::move(controls)), config_(std::move(config)), limit_(limit) {}
+
+void TRunHandlers::Log(const std::string& message) {
+  controls_.Log->AppendLine(LogLine(message));
+}
+
+void TRunHandlers::StartButtonClick() {
+  // The start control is disabled only by the run's first report; a second click before it is
+  // ignored here.
+  if (active_) return;
+  auto scraper = std::make_shared<TScraper>();
+  scraper->LogsMemo = controls_.Log;
+  scraper->ProgressBar = controls_.Progress;
+  scraper->StartButton = controls_.Start;
+  scraper->ResumeTimer = controls_.Timer;
+  scraper->Limit = limit_;
+  scraper->Config = config_;
+  scraper->ProcessPendingEvents = ProcessPendingEvents;
+  scraper->OnLogFileFailure = OnLogFileFailure;
+  // The controller frees itself: the notice holds no strong reference to it, and none to these
+  // handlers, which may be gone when it runs.
+  scraper->OnTerminate = [this, alive = std::weak_ptr<int>(alive_),
+                          ended = std::weak_ptr<TScraper>(scraper)] {
+    if (alive.expired()) return;
+    const auto run = ended.lock();
+    if (run && active_ == run) active_.reset();
+    if (run && OnRunEnded) OnRunEnded(run->Summary());
+  };
+  active_ = scraper;
+  try {
+    scraper->Resume();
+  } catch (...) {
+    // A run that never started must not block the next start.
+    active_.reset();
+    throw;
+  }
+}
+
+void TRunHandlers::PauseButtonClick() {
+  if (!active_) return;
+  if (active_->Suspended()) {
+    active_->Resume();
+    Log("Отключаем паузу, продолжаем работу");
+    return;
+  }
+  active_->Suspend();
+  Log("Включаем паузу");
+  controls_.Timer->SetEnabled(false);
+}
+
+void TRunHandlers::StopButtonClick() {
+  if (!active_) return;
+  if (active_->Suspended()) active_->Resume();
+  active_->Terminate();
+  Log("Останавливаем работу");
+  controls_.Progress->SetPosition(0);
+}
+
+void TRunHandlers::ResumeTimerTimer() {
+  controls_.Timer->SetEnabled(false);
+  if (!active_ || !active_->Suspended()) return;
+  active_->Resume();
+  Log("Отключаем паузу, продолжаем работу");
+}
+
+}  // namespace orgkat

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/controls.h"
+#include "scraper/run_config.h"
+#include "scraper/scraper.h"
+
+namespace orgkat {
+
+// The operator's four actions on a run (start, pause, stop and the resume timer's expiry), shared
+// by the window and the console. UI thread only.
+class TRunHandlers {
+ public:
+  struct Controls {
+    std::shared_ptr<ILogView> Log;
+    std::shared_ptr<IProgressBar> Progress;
+    std::shared_ptr<IStartControl> Start;
+    std::shared_ptr<IResumeTimer> Timer;
+  };
+
+  TRunHandlers(Controls controls, std::shared_ptr<const RunConfig> config, std::int32_t limit);
+  TRunHandlers(const TRunHandlers&) = delete;
+  TRunHandlers& operator=(const TRunHandlers&) = delete;
+
+  void StartButtonClick();
+  void PauseButtonClick();
+  void StopButtonClick();
+  void ResumeTimerTimer();
+
+  // The current run: set by the start action, cleared on the UI thread once the run has ended.
+  const std::shared_ptr<TScraper>& ActiveScraper() const { return active_; }
+
+  // Handed to every run: processing of pending UI events inside progress reports, and the report
+  // of a log file that could not be saved.
+  std::function<void()> ProcessPendingEvents;
+  std::function<void(const std::string& message)> OnLogFileFailure;
+  // Called on the UI thread when a run has ended, with how it went.
+  std::function<void(const TScraper::RunSummary& summary)> OnRunEnded;
+
+ private:
+  void Log(const std::string& message);
+
+  Controls controls_;
+  std::shared_ptr<const RunConfig> config_;
+  std::int32_t limit_;
+  std::shared_ptr<TScraper> active_;
+  // Lets a run's end-of-thread notice find out whether these handlers still exist.
+  std::shared_ptr<int> alive_ = std::make_shared<int>();
+};
+
+}  // namespace orgkat
