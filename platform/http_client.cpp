@@ -41,6 +41,7 @@ constexpr char kPrematureCloseText[] = "HTTP no status code (connection closed p
 constexpr char kTlsSetupFailedText[] = "Connection aborted on request";
 constexpr char kResolveFailedText[] = "can't resolve hostname to IP address";
 constexpr int kFailureStatus = 404;
+constexpr int kMaxInterimResponses = 8;
 
 using ResponseParser = http::response_parser<http::string_body>;
 using Response = http::response<http::string_body>;
@@ -125,6 +126,7 @@ class AsioHttpClient final : public IHttpClient {
   Response Exchange(const UrlParts& url, const std::string& target);
   std::optional<Response> OpenTunnel(const UrlParts& url);
   void KeepOrClose(const ResponseParser& parser);
+  void RejectInvalidStatus(const Response& response);
 
   HttpClientSettings settings_;
   asio::io_context io_;
@@ -381,11 +383,31 @@ Response AsioHttpClient::Exchange(const UrlParts& url, const std::string& target
                   {"Accept: " + settings_.Accept, "User-Agent: " + settings_.Agent,
                    "Host: " + HostLineValue(url)});
   Send(block);
-  ResponseParser parser;
-  parser.body_limit(settings_.MaxBodyBytes);
-  ReadResponse(parser, false);
-  KeepOrClose(parser);
-  return parser.release();
+  // Interim (1xx) responses may come before the final one on the same connection; taken as
+  // final, they would complete the request with an empty body. Only a few are skipped, so a
+  // server cannot keep the request going with them forever.
+  for (int interim = 0;; ++interim) {
+    ResponseParser parser;
+    parser.body_limit(settings_.MaxBodyBytes);
+    ReadResponse(parser, false);
+    RejectInvalidStatus(parser.get());
+    if (parser.get().result_int() < 200) {
+      if (interim < kMaxInterimResponses) continue;
+      connection_.reset();
+      Fail(0, "HTTP too many interim responses");
+    }
+    KeepOrClose(parser);
+    return parser.release();
+  }
+}
+
+void AsioHttpClient::RejectInvalidStatus(const Response& response) {
+  // Beast takes any three digits; a code outside the defined classes is no HTTP outcome and
+  // must not pass for a success.
+  const unsigned status = response.result_int();
+  if (status >= 100 && status <= 599) return;
+  connection_.reset();
+  Fail(0, "HTTP invalid status code " + std::to_string(status));
 }
 
 std::optional<Response> AsioHttpClient::OpenTunnel(const UrlParts& url) {
@@ -401,6 +423,7 @@ std::optional<Response> AsioHttpClient::OpenTunnel(const UrlParts& url) {
   ResponseParser parser;
   parser.body_limit(settings_.MaxBodyBytes);
   ReadResponse(parser, true);
+  RejectInvalidStatus(parser.get());
   had_response_ = true;
   last_response_http10_ = parser.get().version() == 10;
   if (parser.get().result_int() == 200) {

@@ -198,6 +198,42 @@ TEST_F(HttpClientTest, OutcomeFollowsTheStatus) {
   }
 }
 
+TEST_F(HttpClientTest, InterimResponsesAreSkippedAndInvalidStatusCodesFail) {
+  struct Case {
+    const char* name;
+    std::string response;
+    bool completes;
+    std::string text;  // the body on completion, else the message
+  };
+  const std::string interim = "HTTP/1.1 100 Continue\r\n\r\n";
+  std::string flood;
+  for (int i = 0; i < 9; ++i) flood += interim;
+  const Case cases[] = {
+      {"one interim response", interim + Ok("final"), true, "final"},
+      {"two interim responses",
+       interim + "HTTP/1.1 103 Early Hints\r\nLink: </a>\r\n\r\n" + Ok("final"), true, "final"},
+      {"code below 100", "HTTP/1.1 004 Odd\r\nContent-Length: 1\r\n\r\nx", false,
+       "HTTP invalid status code 4"},
+      {"code above 599", "HTTP/1.1 999 Odd\r\nContent-Length: 1\r\n\r\nx", false,
+       "HTTP invalid status code 999"},
+      {"endless interim responses", flood + Ok("final"), false, "HTTP too many interim responses"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedServer server([&](const std::string&, int) { return ScriptedReply{c.response}; });
+    auto client = CreateHttpClient(Settings());
+    std::string body;
+    if (c.completes) {
+      client->Get(Url("http", server, "/"), body);
+      EXPECT_EQ(body, c.text);
+      EXPECT_EQ(client->StatusCode(), 200);
+    } else {
+      EXPECT_EQ(FailingGet(*client, Url("http", server, "/"), body), c.text);
+      EXPECT_EQ(client->StatusCode(), 0);
+    }
+  }
+}
+
 TEST_F(HttpClientTest, BodiesArriveAsSentWithoutChunkFraming) {
   struct Case {
     const char* name;
