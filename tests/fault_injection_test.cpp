@@ -184,17 +184,23 @@ TEST_F(FaultInjection, ARefusedTlsHandshakeIsLoggedAndTheNextConnectionSucceeds)
   ExpectOneRowPerServedRecord(account);
 }
 
-// A free port on 127.0.0.1 for a process that binds it next.
-std::uint16_t FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+sockaddr_in Loopback(std::uint16_t port) {
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(port);
+  return addr;
+}
+
+// A free port on 127.0.0.1 for a process that binds it next; 0 when none could be had.
+std::uint16_t FreePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr = Loopback(0);
   socklen_t size = sizeof addr;
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), size);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size);
-  close(fd);
-  return ntohs(addr.sin_port);
+  const bool ok = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&addr), size) == 0 &&
+                  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size) == 0;
+  if (fd >= 0) close(fd);
+  return ok ? ntohs(addr.sin_port) : 0;
 }
 
 // A proxy that allows CONNECT only to port 443, so the tunnel to the directory is refused: its
@@ -203,7 +209,9 @@ std::uint16_t FreePort() {
 // and no result file.
 TEST_F(FaultInjection, AProxyThatRefusesConnectFailsTheListRequest) {
   StartDirectory({});
-  const auto proxy_port = std::to_string(FreePort());
+  const auto port = FreePort();
+  ASSERT_NE(port, 0);
+  const auto proxy_port = std::to_string(port);
   {
     std::ofstream conf(work_ / "tinyproxy.conf");
     conf << "Port " << proxy_port << "\nListen 127.0.0.1\nAllow 127.0.0.1\nConnectPort 443\n";
@@ -215,10 +223,7 @@ TEST_F(FaultInjection, AProxyThatRefusesConnectFailsTheListRequest) {
   const auto deadline = std::chrono::steady_clock::now() + 10s;
   for (;;) {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<std::uint16_t>(std::stoi(proxy_port)));
+    const sockaddr_in addr = Loopback(port);
     const bool up = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
     close(fd);
     if (up) break;

@@ -100,9 +100,7 @@ class DemoServer::Session : public std::enable_shared_from_this<Session> {
       const auto fault = server.faults_.Next(*id);
       switch (fault) {
         case FaultPlan::Fault::Stall:
-          beast::get_lowest_layer(stream_).expires_never();
-          server.stalled_.push_back(shared_from_this());
-          return;
+          return Stall();
         case FaultPlan::Fault::NotFound:
           Answer(http::status::not_found, R"({"error":"not found"})");
           break;
@@ -214,6 +212,7 @@ class DemoServer::Session : public std::enable_shared_from_this<Session> {
     });
   }
 
+  // Kept open and never answered; the client must give up by itself.
   void Stall() {
     beast::get_lowest_layer(stream_).expires_never();
     server_.stalled_.push_back(shared_from_this());
