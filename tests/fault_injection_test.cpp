@@ -224,7 +224,7 @@ TEST_F(FaultInjection, AProxyThatRefusesConnectFailsTheListRequest) {
   for (;;) {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
     const sockaddr_in addr = Loopback(port);
-    const bool up = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    const bool up = connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
     close(fd);
     if (up) break;
     ASSERT_LT(std::chrono::steady_clock::now(), deadline) << proxy.Err();
