@@ -1,5 +1,6 @@
 #include "tools/demo-directory/demo_server.h"
 
+#include <algorithm>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
@@ -21,6 +22,9 @@ constexpr std::string_view kListTarget =
     "orgkat_special_order=1&page=1&program=&search=";
 constexpr std::string_view kRecordPrefix = "/api/eduoffices/";
 constexpr std::string_view kRecordSuffix = ".json";
+constexpr int kManyHeaderLines = 10000;
+constexpr std::size_t kHugeBodyBytes = 300u * 1000 * 1000;
+constexpr std::size_t kHugePiece = 64 * 1024;
 
 // The id of a record target, or nothing when the target names no record.
 std::optional<std::int64_t> RecordId(std::string_view target) {
@@ -80,6 +84,7 @@ class DemoServer::Session : public std::enable_shared_from_this<Session> {
     response_.set(http::field::server, "orgkat-demo-directory");
     response_.set(http::field::content_type, "application/json; charset=utf-8");
     served_id_.reset();
+    int delay_ms = server.settings_.SlowMs;
 
     if (request.method() != http::verb::get) {
       Answer(http::status::method_not_allowed, R"({"error":"method"})");
@@ -92,18 +97,24 @@ class DemoServer::Session : public std::enable_shared_from_this<Session> {
         Answer(http::status::ok, server.list_body_);
       }
     } else if (id) {
-      switch (server.faults_.Next(*id)) {
+      const auto fault = server.faults_.Next(*id);
+      switch (fault) {
         case FaultPlan::Fault::Stall:
-          beast::get_lowest_layer(stream_).expires_never();
-          server.stalled_.push_back(shared_from_this());
-          return;
+          return Stall();
         case FaultPlan::Fault::NotFound:
           Answer(http::status::not_found, R"({"error":"not found"})");
           break;
         case FaultPlan::Fault::ServerError:
           Answer(http::status::internal_server_error, R"({"error":"internal"})");
           break;
+        case FaultPlan::Fault::RedirectToClosed:
+          response_.set(
+              http::field::location,
+              "https://127.0.0.1:" + std::to_string(server.closed_port_) + std::string(target));
+          Answer(http::status::found, "");
+          break;
         case FaultPlan::Fault::None:
+        case FaultPlan::Fault::Slow:
           if (server.settings_.NonJsonId == *id) {
             response_.set(http::field::content_type, "text/html; charset=utf-8");
             Answer(http::status::ok, "<html><body>Сервис временно недоступен</body></html>");
@@ -113,18 +124,107 @@ class DemoServer::Session : public std::enable_shared_from_this<Session> {
           } else {
             Answer(http::status::not_found, R"({"error":"not found"})");
           }
+          if (fault == FaultPlan::Fault::Slow) delay_ms += server.settings_.SlowFaultMs;
           break;
+        default:
+          BreakProtocol(fault, server.directory_.RecordBody(*id).value_or("{}"));
+          return;
       }
     } else {
       Answer(http::status::not_found, R"({"error":"not found"})");
     }
 
-    if (server.settings_.SlowMs > 0) {
-      delay_.expires_after(std::chrono::milliseconds(server.settings_.SlowMs));
+    if (delay_ms > 0) {
+      delay_.expires_after(std::chrono::milliseconds(delay_ms));
       delay_.async_wait([self = shared_from_this()](beast::error_code) { self->Write(); });
     } else {
       Write();
     }
+  }
+
+  // Faults below the level of a well-formed response: raw bytes on the TLS stream, then an
+  // ending that depends on the fault. `body` is the record's real body.
+  void BreakProtocol(FaultPlan::Fault fault, const std::string& body) {
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: application/json; charset=utf-8\r\n";
+    const std::string sized = head + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
+    const std::string half = body.substr(0, body.size() / 2);
+    switch (fault) {
+      case FaultPlan::Fault::Reset:
+        return WriteRaw(sized + half, [](Session& s) { s.ResetSoon(); });
+      case FaultPlan::Fault::CloseAfterHeaders:
+        return WriteRaw(sized, [](Session& s) { s.Close(); });
+      case FaultPlan::Fault::StallInBody:
+        return WriteRaw(sized + half, [](Session& s) { s.Stall(); });
+      case FaultPlan::Fault::GarbageStatus:
+        return WriteRaw("<html>Bad Gateway</html>\r\n\r\n" + body, [](Session& s) { s.Close(); });
+      case FaultPlan::Fault::ManyHeaders: {
+        std::string block = "HTTP/1.1 200 OK\r\n";
+        for (int i = 0; i < kManyHeaderLines; ++i) {
+          block += "X-Filler-" + std::to_string(i) + ": " + std::to_string(i) + "\r\n";
+        }
+        return WriteRaw(block + sized.substr(head.size()) + body, [](Session& s) { s.Close(); });
+      }
+      case FaultPlan::Fault::HugeBody:
+        // Delimited by the end of the connection, so the client cannot refuse it from a
+        // Content-Length and must count what it receives.
+        huge_left_ = kHugeBodyBytes;
+        return WriteRaw(head + "Connection: close\r\n\r\n", [](Session& s) { s.StreamHuge(); });
+      default:
+        return Close();
+    }
+  }
+
+  template <class Then>
+  void WriteRaw(std::string bytes, Then then) {
+    raw_ = std::move(bytes);
+    beast::get_lowest_layer(stream_).expires_after(std::chrono::seconds(60));
+    net::async_write(stream_, net::buffer(raw_),
+                     [self = shared_from_this(), then](beast::error_code ec, std::size_t) {
+                       if (ec) return self->server_.account_.RequestEnded();
+                       then(*self);
+                     });
+  }
+
+  // The same filler piece again and again, so that 300 MB never exist in memory.
+  void StreamHuge() {
+    if (huge_left_ == 0) return Close();
+    if (raw_.size() != kHugePiece) raw_.assign(kHugePiece, ' ');
+    const std::size_t n = std::min(huge_left_, raw_.size());
+    huge_left_ -= n;
+    beast::get_lowest_layer(stream_).expires_after(std::chrono::seconds(60));
+    net::async_write(stream_, net::buffer(raw_.data(), n),
+                     [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                       if (ec) return self->server_.account_.RequestEnded();
+                       self->StreamHuge();
+                     });
+  }
+
+  // A moment after the partial body, so that it reaches the client before the reset does
+  // (a reset throws away what is still unsent).
+  void ResetSoon() {
+    delay_.expires_after(std::chrono::milliseconds(200));
+    delay_.async_wait([self = shared_from_this()](beast::error_code) {
+      auto& socket = beast::get_lowest_layer(self->stream_).socket();
+      beast::error_code ignored;
+      socket.set_option(net::socket_base::linger(true, 0), ignored);
+      socket.close(ignored);
+      self->server_.account_.RequestEnded();
+    });
+  }
+
+  // Kept open and never answered; the client must give up by itself.
+  void Stall() {
+    beast::get_lowest_layer(stream_).expires_never();
+    server_.stalled_.push_back(shared_from_this());
+  }
+
+  void Close() {
+    server_.account_.RequestEnded();
+    beast::get_lowest_layer(stream_).expires_after(std::chrono::seconds(5));
+    stream_.async_shutdown([self = shared_from_this()](beast::error_code) {
+      beast::error_code ignored;
+      beast::get_lowest_layer(self->stream_).socket().close(ignored);
+    });
   }
 
   void Answer(http::status status, std::string body) {
@@ -158,6 +258,8 @@ class DemoServer::Session : public std::enable_shared_from_this<Session> {
   std::optional<http::request_parser<http::string_body>> parser_;
   http::response<http::string_body> response_;
   std::optional<std::int64_t> served_id_;
+  std::string raw_;
+  std::size_t huge_left_ = 0;
 };
 
 DemoServer::DemoServer(net::io_context& io, net::ssl::context& tls, DemoDirectory directory,
@@ -169,6 +271,9 @@ DemoServer::DemoServer(net::io_context& io, net::ssl::context& tls, DemoDirector
       faults_(std::move(faults)),
       settings_(settings),
       list_body_(directory_.ListBody(settings.ListPadding)) {
+  // The port of a listener that is closed at once stays free for a long while.
+  net::ip::tcp::acceptor probe(io, {net::ip::make_address("127.0.0.1"), 0});
+  closed_port_ = probe.local_endpoint().port();
   Accept();
 }
 
@@ -178,7 +283,12 @@ unsigned short DemoServer::Port() const {
 
 void DemoServer::Accept() {
   acceptor_.async_accept([this](beast::error_code ec, net::ip::tcp::socket socket) {
-    if (!ec) std::make_shared<Session>(*this, std::move(socket))->Start();
+    if (!ec && settings_.RefuseTls.contains(++connections_)) {
+      beast::error_code ignored;
+      socket.close(ignored);
+    } else if (!ec) {
+      std::make_shared<Session>(*this, std::move(socket))->Start();
+    }
     if (ec != net::error::operation_aborted) Accept();
   });
 }

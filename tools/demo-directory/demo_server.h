@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,10 @@ struct DemoServerSettings {
   std::size_t ListPadding = 0;
   int SlowMs = 0;
   std::optional<std::int64_t> NonJsonId;
-  int CloseAfter = 0;  // 0: never
+  int CloseAfter = 0;      // 0: never
+  int SlowFaultMs = 2000;  // the delay of a request with the fault "slow"
+  // Connections (1 for the first accepted) that are closed before the TLS handshake.
+  std::set<int> RefuseTls;
 };
 
 // The HTTPS directory server: the list endpoint and the record endpoint over TLS with keep-alive,
@@ -48,6 +52,9 @@ class DemoServer {
   std::string list_body_;
   RequestAccount account_;
   int requests_ = 0;
+  int connections_ = 0;
+  // A port on 127.0.0.1 that nobody listens on, for redirects that lead nowhere.
+  unsigned short closed_port_ = 0;
   // Sessions that were told to stall: kept open, never answered.
   std::vector<std::shared_ptr<Session>> stalled_;
 };

@@ -7,8 +7,28 @@
 #include <csignal>
 #include <fstream>
 #include <iostream>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "tools/demo-directory/demo_server.h"
+
+namespace {
+
+// "KIND<sep>NUMBER", as in "reset=1234".
+std::pair<orgkat::FaultPlan::Fault, std::int64_t> ParseFaultSwitch(const std::string& text,
+                                                                   char sep) {
+  const auto at = text.find(sep);
+  const auto kind = orgkat::FaultPlan::Parse(text.substr(0, at));
+  if (at == std::string::npos || !kind) throw std::invalid_argument(text);
+  std::size_t used = 0;
+  const auto number = std::stoll(text.substr(at + 1), &used);
+  if (used != text.size() - at - 1 || number < 0) throw std::invalid_argument(text);
+  return {*kind, number};
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{"A local HTTPS server that serves a generated organisation directory."};
@@ -22,6 +42,8 @@ int main(int argc, char** argv) {
   int fail500 = 0;
   int stall = 0;
   std::int64_t non_json_id = 0;
+  std::vector<std::string> targeted;
+  std::vector<std::string> shares;
   app.add_option("--cert", cert, "server certificate chain (PEM)")
       ->required()
       ->check(CLI::ExistingFile);
@@ -39,6 +61,15 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(0, 100));
   app.add_option("--slow-ms", settings.SlowMs, "delay before every answer")
       ->check(CLI::Range(0, 600000));
+  app.add_option("--fault", targeted,
+                 "KIND=ID[/N]: the first N requests of this record (all without /N) get the fault "
+                 "KIND: not-found, server-error, stall, slow, reset, close-after-headers, "
+                 "stall-in-body, huge-body, garbage-status, many-headers, redirect-to-closed");
+  app.add_option("--share", shares, "KIND=PERCENT: this percent of record requests get the fault");
+  app.add_option("--slow-fault-ms", settings.SlowFaultMs, "delay of the fault \"slow\"")
+      ->check(CLI::Range(0, 600000));
+  app.add_option("--refuse-tls", settings.RefuseTls,
+                 "close the Nth accepted connection (1 is the first) before the TLS handshake");
   auto* non_json =
       app.add_option("--non-json-id", non_json_id, "this record answers a non-JSON body");
   app.add_option("--list-status", settings.ListStatus, "status of the list response")
@@ -51,11 +82,32 @@ int main(int argc, char** argv) {
   app.add_option("--account", account_file,
                  "at exit, write the ids answered and the request timing here");
   CLI11_PARSE(app, argc, argv);
-  if (fail404 + fail500 + stall > 100) {
+  if (*non_json) settings.NonJsonId = non_json_id;
+
+  orgkat::FaultPlan faults(seed);
+  faults.AddShare(orgkat::FaultPlan::Fault::Stall, stall);
+  faults.AddShare(orgkat::FaultPlan::Fault::NotFound, fail404);
+  faults.AddShare(orgkat::FaultPlan::Fault::ServerError, fail500);
+  try {
+    for (const auto& text : shares) {
+      const auto [kind, percent] = ParseFaultSwitch(text, '=');
+      faults.AddShare(kind, static_cast<int>(percent));
+    }
+    for (const auto& text : targeted) {
+      const auto slash = text.find('/');
+      const auto [kind, id] = ParseFaultSwitch(text.substr(0, slash), '=');
+      const auto attempts = slash == std::string::npos ? 0 : std::stoi(text.substr(slash + 1));
+      if (attempts < 0) throw std::invalid_argument("negative attempt count in " + text);
+      faults.AddTarget(id, kind, attempts);
+    }
+  } catch (const std::exception& e) {
+    std::cerr << "orgkat-demo-directory: bad fault switch: " << e.what() << '\n';
+    return 2;
+  }
+  if (faults.SharesTotal() > 100) {
     std::cerr << "orgkat-demo-directory: the fault percentages add up to more than 100\n";
     return 2;
   }
-  if (*non_json) settings.NonJsonId = non_json_id;
 
   try {
     boost::asio::io_context io;
@@ -63,10 +115,6 @@ int main(int argc, char** argv) {
     tls.use_certificate_chain_file(cert);
     tls.use_private_key_file(key, boost::asio::ssl::context::pem);
 
-    orgkat::FaultPlan faults(seed);
-    faults.Fail404Percent = fail404;
-    faults.Fail500Percent = fail500;
-    faults.StallPercent = stall;
     orgkat::DemoServer server(io, tls, orgkat::DemoDirectory(count, seed), std::move(faults),
                               settings);
 
