@@ -39,11 +39,6 @@ HttpClientSettings Settings() {
   return settings;
 }
 
-ScriptedServer::Tls ServerTls() {
-  const auto& files = test::SharedTestCertificates();
-  return {files.server_cert, files.server_key, true};
-}
-
 std::string Url(const char* scheme, const ScriptedServer& server, const std::string& path) {
   return std::string(scheme) + "://127.0.0.1:" + std::to_string(server.Port()) + path;
 }
@@ -70,7 +65,7 @@ TEST_F(HttpClientTest, PlainGetSendsExactHeaderBlockAndReturnsBody) {
 
 TEST_F(HttpClientTest, TlsGetPresentsClientCertificate) {
   ScriptedServer server([](const std::string&, int) { return ScriptedReply{Ok("secure")}; },
-                        ServerTls());
+                        test::TestServerTls());
   auto client = CreateHttpClient(Settings());
   std::string body;
   client->Get(Url("https", server, "/r.json"), body);
@@ -101,7 +96,7 @@ TEST_F(HttpClientTest, KeptAliveConnectionCarriesLaterRequestsWithTheSameHeaderB
       return ScriptedReply{Ok("r" + std::to_string(index))};
     };
     auto server = std::string(scheme) == "https"
-                      ? std::make_unique<ScriptedServer>(responder, ServerTls())
+                      ? std::make_unique<ScriptedServer>(responder, test::TestServerTls())
                       : std::make_unique<ScriptedServer>(responder);
     auto client = CreateHttpClient(Settings());
     std::string body;
@@ -466,7 +461,7 @@ class TlsSetupTest : public ::testing::Test {
 
 TEST_F(TlsSetupTest, MissingKeyFailsEveryHandshakeUntilTheFileIsThere) {
   ScriptedServer server([](const std::string&, int) { return ScriptedReply{Ok("secure")}; },
-                        ServerTls());
+                        test::TestServerTls());
   auto client = CreateHttpClient(Settings());
   std::string body;
   for (int attempt = 0; attempt < 2; ++attempt) {
@@ -483,7 +478,7 @@ TEST_F(TlsSetupTest, MissingKeyFailsEveryHandshakeUntilTheFileIsThere) {
 TEST_F(TlsSetupTest, WrongPassPhraseIsASetUpFailure) {
   std::filesystem::copy_file(test::SharedTestCertificates().client_key, dir_ / "01key.pem");
   ScriptedServer server([](const std::string&, int) { return ScriptedReply{Ok("secure")}; },
-                        ServerTls());
+                        test::TestServerTls());
   auto settings = Settings();
   settings.Tls->PassPhrase = "wrong";
   auto client = CreateHttpClient(settings);
@@ -492,7 +487,7 @@ TEST_F(TlsSetupTest, WrongPassPhraseIsASetUpFailure) {
 }
 
 TEST_F(HttpClientTest, HandshakeWithATls10ServerFailsWithTheLibraryReason) {
-  auto tls = ServerTls();
+  auto tls = test::TestServerTls();
   tls.max_version = 0x0301;  // TLS 1.0: its signature algorithms are below security level 1
   ScriptedServer server([](const std::string&, int) { return ScriptedReply{Ok("x")}; }, tls);
   auto client = CreateHttpClient(Settings());
@@ -508,7 +503,7 @@ TEST_F(HttpClientTest, TlsCloseWithoutNotifyAfterACompleteResponseIsHarmless) {
         return ScriptedReply{"HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nuntil close",
                              After::kAbort};
       },
-      ServerTls());
+      test::TestServerTls());
   auto client = CreateHttpClient(Settings());
   std::string body;
   client->Get(Url("https", server, "/"), body);

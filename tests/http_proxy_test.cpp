@@ -44,11 +44,6 @@ HttpClientSettings ProxySettings(std::uint16_t proxy_port) {
   return settings;
 }
 
-ScriptedServer::Tls ServerTls() {
-  const auto& files = test::SharedTestCertificates();
-  return {files.server_cert, files.server_key, true};
-}
-
 std::string Ok(const std::string& body, const std::string& extra = "") {
   return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + extra +
          "\r\n" + body;
@@ -73,7 +68,7 @@ class HttpProxyTest : public ::testing::Test {
 TEST_F(HttpProxyTest, TunnelIsOpenedOnceWithTheExactConnectBlock) {
   ScriptedServer target(
       [](const std::string&, int index) { return ScriptedReply{Ok("r" + std::to_string(index))}; },
-      ServerTls());
+      test::TestServerTls());
   ScriptedServer proxy([&](const std::string&, int) {
     return ScriptedReply{"HTTP/1.1 200 Connection established\r\n\r\n", After::kTunnel,
                          target.Port()};
@@ -105,7 +100,7 @@ TEST_F(HttpProxyTest, KeepAliveLineOnlyBeforeTheFirstResponseOrAfterAnHttp10One)
         }
         return ScriptedReply{Ok("x", "Connection: close\r\n"), After::kClose};
       },
-      ServerTls());
+      test::TestServerTls());
   ScriptedServer proxy([&](const std::string&, int) {
     return ScriptedReply{"HTTP/1.1 200 Connection established\r\n\r\n", After::kTunnel,
                          target.Port()};
@@ -212,7 +207,7 @@ class TinyproxyTest : public HttpProxyTest {
 TEST_F(TinyproxyTest, CarriesSeveralTlsRequestsThroughOneTunnel) {
   ScriptedServer target(
       [](const std::string&, int index) { return ScriptedReply{Ok("r" + std::to_string(index))}; },
-      ServerTls());
+      test::TestServerTls());
   auto client = CreateHttpClient(ProxySettings(port_));
   std::string body;
   for (int i = 0; i < 4; ++i) {

@@ -1,5 +1,7 @@
 #include "tests/support/scripted_server.h"
 
+#include "tests/support/test_certificates.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -234,6 +236,11 @@ void ScriptedServer::Serve(int fd) {
     open_fds_.erase(std::remove(open_fds_.begin(), open_fds_.end(), owned_fd), open_fds_.end());
     ::close(owned_fd);
   }
+}
+
+ScriptedServer::Tls TestServerTls() {
+  const auto& files = SharedTestCertificates();
+  return {files.server_cert, files.server_key, true};
 }
 
 }  // namespace orgkat::test

@@ -77,4 +77,7 @@ class ScriptedServer {
   std::thread acceptor_;
 };
 
+// TLS with the shared test certificates, asking for the client's certificate.
+ScriptedServer::Tls TestServerTls();
+
 }  // namespace orgkat::test
