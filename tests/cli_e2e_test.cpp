@@ -62,11 +62,12 @@ TEST_F(CliEndToEnd, AFullRunWritesOneRowPerServedRecordAndKeepsTheLimitAndThePac
   ASSERT_GE(account.Gaps.size(), 5u);
   // Dispatches are at least 200 ms apart. The server sees a request only after the worker's
   // connection and TLS set-up, whose time varies from one worker to the next, so single gaps
-  // may come out shorter; the median cannot.
+  // may come out shorter; the median cannot. Two requests started in one cycle would show a gap
+  // near zero, far below what set-up jitter explains.
   auto gaps = account.Gaps;
   std::sort(gaps.begin(), gaps.end());
   EXPECT_GE(gaps[gaps.size() / 2], 180);
-  EXPECT_GE(gaps.front(), 100);
+  EXPECT_GE(gaps.front(), 50);
 }
 
 TEST_F(CliEndToEnd, AFailedListEndsWithoutAResultFile) {
