@@ -65,14 +65,18 @@ class HttpProxyTest : public ::testing::Test {
   test::ScopedWorkingDirectory cwd_{test::SharedTestCertificates().dir};
 };
 
+// A proxy that accepts every CONNECT and tunnels it to `target`.
+ScriptedServer::Responder TunnelTo(const ScriptedServer& target) {
+  return [port = target.Port()](const std::string&, int) {
+    return ScriptedReply{"HTTP/1.1 200 Connection established\r\n\r\n", After::kTunnel, port};
+  };
+}
+
 TEST_F(HttpProxyTest, TunnelIsOpenedOnceWithTheExactConnectBlock) {
   ScriptedServer target(
       [](const std::string&, int index) { return ScriptedReply{Ok("r" + std::to_string(index))}; },
       test::TestServerTls());
-  ScriptedServer proxy([&](const std::string&, int) {
-    return ScriptedReply{"HTTP/1.1 200 Connection established\r\n\r\n", After::kTunnel,
-                         target.Port()};
-  });
+  ScriptedServer proxy(TunnelTo(target));
   auto client = CreateHttpClient(ProxySettings(proxy.Port()));
   std::string body;
   client->Get("https://" + Origin(target) + "/a?b=1", body);
@@ -101,10 +105,7 @@ TEST_F(HttpProxyTest, KeepAliveLineOnlyBeforeTheFirstResponseOrAfterAnHttp10One)
         return ScriptedReply{Ok("x", "Connection: close\r\n"), After::kClose};
       },
       test::TestServerTls());
-  ScriptedServer proxy([&](const std::string&, int) {
-    return ScriptedReply{"HTTP/1.1 200 Connection established\r\n\r\n", After::kTunnel,
-                         target.Port()};
-  });
+  ScriptedServer proxy(TunnelTo(target));
   auto client = CreateHttpClient(ProxySettings(proxy.Port()));
   std::string body;
   for (int i = 0; i < 3; ++i) client->Get("https://" + Origin(target) + "/", body);
