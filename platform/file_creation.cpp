@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -50,6 +51,35 @@ void WriteAll(int fd, const std::string& path, const char* data, std::size_t siz
     }
     data += written;
     size -= static_cast<std::size_t>(written);
+  }
+}
+
+std::optional<std::uint64_t> WritePosition(int fd) {
+  const off_t position = ::lseek(fd, 0, SEEK_CUR);
+  if (position < 0) return std::nullopt;
+  return static_cast<std::uint64_t>(position);
+}
+
+bool CutBack(int fd, std::uint64_t size) {
+  const auto length = static_cast<off_t>(size);
+  int result;
+  do {
+    result = ::ftruncate(fd, length);
+  } while (result != 0 && errno == EINTR);
+  return result == 0 && ::lseek(fd, length, SEEK_SET) == length;
+}
+
+void CloseNamedFile(int fd, const std::string& path) {
+  struct stat info {};
+  const bool removed = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 0;
+  // Linux closes the descriptor even when close reports EINTR, so it is never retried.
+  const int closed = ::close(fd);
+  const int error = errno;
+  if (removed) {
+    throw std::runtime_error("File \"" + path + "\" was removed while it was being written");
+  }
+  if (closed != 0 && error != EINTR) {
+    throw std::runtime_error("Cannot write to file \"" + path + "\". " + std::strerror(error));
   }
 }
 

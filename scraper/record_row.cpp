@@ -32,7 +32,49 @@ std::string JoinedPhones(const JsonValue* address) {
   return joined;
 }
 
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// A decimal number with an optional sign, fraction and exponent ("-5", "+1.5e3"), as a
+// spreadsheet reads it.
+bool IsNumber(std::string_view text) {
+  std::size_t i = 0;
+  const auto digits = [&] {
+    const std::size_t from = i;
+    while (i < text.size() && IsDigit(text[i])) ++i;
+    return i - from;
+  };
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+  std::size_t mantissa = digits();
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    mantissa += digits();
+  }
+  if (mantissa == 0) return false;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    if (digits() == 0) return false;
+  }
+  return i == text.size();
+}
+
+// A spreadsheet would take the text for a formula.
+bool IsFormula(std::string_view text) {
+  return text.size() > 1 && std::string_view("=+-@").find(text[0]) != std::string_view::npos &&
+         !IsNumber(text);
+}
+
+// A cell that would be read as a formula gets a leading apostrophe, so it stays text.
 void AppendCell(std::string& row, std::string_view separator, std::string_view text) {
+  row += separator;
+  if (IsFormula(text)) row += '\'';
+  row += EscapeQuotes(text);
+}
+
+// The phone cells begin with a space of their own, so no spreadsheet reads them as formulas.
+void AppendPhoneCell(std::string& row, std::string_view separator, std::string_view text) {
   row += separator;
   row += EscapeQuotes(text);
 }
@@ -89,17 +131,17 @@ std::string RecordRow(std::string_view body, std::string& lastDirector) {
   const JsonValue* area = record->Member("area");
   const std::string district = area != nullptr ? MemberText(area, "name_short") : std::string();
 
-  std::string row = "\"";
+  std::string row;
   row.reserve(512);
-  row += EscapeQuotes(title);
+  AppendCell(row, "\"", title);
   AppendCell(row, "\";\"", fullTitle);
   AppendCell(row, "\";\"", TrimValue(district));
   AppendCell(row, "\";\"", TrimValue(addressText));
-  AppendCell(row, "\";\" ", TrimValue(phones));
+  AppendPhoneCell(row, "\";\" ", TrimValue(phones));
   AppendCell(row, "\";\"", TrimValue(MemberText(record, "email")));
   AppendCell(row, "\";\"", TrimValue(MemberText(record, "website")));
   AppendCell(row, "\";\"", TrimValue(director));
-  AppendCell(row, "\";\" ", TrimValue(directorPhone));
+  AppendPhoneCell(row, "\";\" ", TrimValue(directorPhone));
   AppendCell(row, "\";\"", TrimValue(directorEmail));
   row += '"';
   return row;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "platform/file_creation.h"
 
@@ -24,11 +25,11 @@ std::string FilePath(const std::string& dir, std::int32_t number) {
 }  // namespace
 
 TResultFile::~TResultFile() {
-  CloseResultFile();
+  Release();
 }
 
 void TResultFile::OpenResultFile(const std::string& dir, std::uint32_t ticks, const LogSink& log) {
-  CloseResultFile();
+  Release();
   const std::string base = dir.empty() || dir.back() == '/' ? dir : dir + '/';
   // The name is announced before the file is made, so look for the first free one now; an
   // error other than "no such file" is left for the creation to report.
@@ -52,10 +53,12 @@ void TResultFile::OpenResultFile(const std::string& dir, std::uint32_t ticks, co
 }
 
 void TResultFile::Attach(int fd, std::string path) {
-  CloseResultFile();
+  Release();
   fd_ = fd;
   path_ = std::move(path);
   fill_ = 0;
+  rowEnd_ = WritePosition(fd);
+  size_ = rowEnd_.value_or(0);
 }
 
 void TResultFile::Write(std::string_view text) {
@@ -71,6 +74,7 @@ void TResultFile::Write(std::string_view text) {
 
 void TResultFile::WriteLineBreak() {
   Write("\r\n");
+  if (rowEnd_) rowEnd_ = size_;
 }
 
 void TResultFile::CloseResultFile() {
@@ -78,8 +82,13 @@ void TResultFile::CloseResultFile() {
   // Every write operation empties the buffer, so nothing is left here unless one failed; that
   // failure has been reported already and its bytes are dropped.
   fill_ = 0;
-  ::close(fd_);
-  fd_ = -1;
+  CloseNamedFile(std::exchange(fd_, -1), path_);
+}
+
+void TResultFile::Release() {
+  if (fd_ < 0) return;
+  fill_ = 0;
+  ::close(std::exchange(fd_, -1));
 }
 
 void TResultFile::Flush() {
@@ -87,7 +96,20 @@ void TResultFile::Flush() {
   const std::size_t size = fill_;
   // Emptied first: after a failed write the same bytes are not sent again.
   fill_ = 0;
-  WriteAll(fd_, path_, buffer_, size);
+  try {
+    WriteAll(fd_, path_, buffer_, size);
+  } catch (...) {
+    // Whatever part of the row reached the file is taken back; the failure is still reported.
+    if (rowEnd_) {
+      if (CutBack(fd_, *rowEnd_)) {
+        size_ = *rowEnd_;
+      } else {
+        rowEnd_.reset();  // how much of the row reached the file is unknown
+      }
+    }
+    throw;
+  }
+  size_ += size;
 }
 
 }  // namespace orgkat

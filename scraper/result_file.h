@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -10,7 +11,9 @@ namespace orgkat {
 
 // The result file of a run: "data%d.csv", UTF-8 with a byte-order mark, CR LF line breaks.
 // Every write operation hands all its bytes to the system before it returns (1024-byte buffer,
-// flushed at the end of each operation); a write the system does not carry out in full throws.
+// flushed at the end of each operation); a write the system does not carry out in full throws,
+// after cutting the file back to the end of its last line break, so the file holds whole rows
+// only (a disk that filled up mid-row leaves no half row behind).
 class TResultFile {
  public:
   TResultFile() = default;
@@ -23,14 +26,17 @@ class TResultFile {
   // writes the byte-order mark and the header line. Throws std::runtime_error with the text
   // Cannot create file "<path>". <system text> when it cannot be created.
   void OpenResultFile(const std::string& dir, std::uint32_t ticks, const LogSink& log);
-  // Takes over an open descriptor (closing any file open before); later writes go to it and
-  // failures name `path`. Lets the writer run on any descriptor, such as a device.
+  // Takes over an open descriptor (closing any file open before, without checks); later writes go
+  // to it and failures name `path`. Lets the writer run on any descriptor, such as a device; one
+  // that cannot be cut back keeps whatever part of a failed write reached it.
   void Attach(int fd, std::string path);
   // One write operation of the writer.
   void Write(std::string_view text);
-  // The line break, CR LF (a write operation of its own).
+  // The line break, CR LF (a write operation of its own); it completes a row.
   void WriteLineBreak();
-  // Writes out what is buffered and closes; does nothing when not open.
+  // Closes the file; does nothing when not open. Throws std::runtime_error naming the file when it
+  // was removed while open (with its directory, say: every row is lost) or the system fails to
+  // close it; the file is closed all the same.
   void CloseResultFile();
 
   bool IsOpen() const { return fd_ >= 0; }
@@ -39,8 +45,12 @@ class TResultFile {
 
  private:
   void Flush();
+  void Release();
 
   int fd_ = -1;
+  // Bytes in the file, and where its last complete row ends; no row end when it cannot be cut.
+  std::uint64_t size_ = 0;
+  std::optional<std::uint64_t> rowEnd_;
   std::string path_;
   char buffer_[1024];
   std::size_t fill_ = 0;

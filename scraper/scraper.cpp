@@ -72,30 +72,56 @@ void TScraper::Log(const std::string& message) {
 }
 
 void TScraper::Execute() {
+  Guarded([this] { RunPhases(); });
+  // A failure that skipped the regular closing still closes the file through its closing steps.
+  if (ResultFile.IsOpen()) Guarded([this] { CloseRun(); });
+  CursorHourGlass = false;
+  try {
+    Synchronize([this] { UpdateRunState(); });
+  } catch (...) {
+    // Saving the log reports its own failures; nothing is left to report this one to.
+  }
+  UrlQueue.clear();
+  FoundUrls.clear();
+}
+
+void TScraper::RunPhases() {
   ListsLock = std::make_shared<std::mutex>();
   CursorHourGlass = true;
   Synchronize([this] { UpdateRunState(); });
 
   UrlQueue.assign({ListUrl(Config->ApiHost)});
   FoundUrls.clear();
-  if (RunPhase(Phase::List) != PhaseEnd::Stopped) {
-    ProgressBarPosition = 0;
-    Synchronize([this] { UpdateProgress(); });
-    UrlQueue.assign(FoundUrls.begin(), FoundUrls.end());
-    FoundUrls.clear();
-    if (!UrlQueue.empty()) {
-      if (RunPhase(Phase::Records) != PhaseEnd::Stopped) {
-        result = "ok";
-        Synchronize([this] { ReportResult(); });
-      }
-      CloseRun();
-    }
-  }
-
-  CursorHourGlass = false;
-  Synchronize([this] { UpdateRunState(); });
-  UrlQueue.clear();
+  if (RunPhase(Phase::List) == PhaseEnd::Stopped) return;
+  ProgressBarPosition = 0;
+  Synchronize([this] { UpdateProgress(); });
+  UrlQueue.assign(FoundUrls.begin(), FoundUrls.end());
   FoundUrls.clear();
+  if (UrlQueue.empty()) return;
+  if (RunPhase(Phase::Records) != PhaseEnd::Stopped) {
+    result = "ok";
+    Synchronize([this] { ReportResult(); });
+  }
+  CloseRun();
+}
+
+void TScraper::Guarded(const std::function<void()>& step) {
+  try {
+    try {
+      step();
+    } catch (const std::exception& failure) {
+      ReportFailure(failure.what());
+    } catch (...) {
+      ReportFailure("unknown failure");
+    }
+  } catch (...) {
+    // The report failed as well (no memory, say): the run still goes on to save its log.
+  }
+}
+
+void TScraper::ReportFailure(const std::string& message) {
+  result = "ERROR_" + message;
+  Synchronize([this] { ReportError(); });
 }
 
 TScraper::PhaseEnd TScraper::RunPhase(Phase phase) {
@@ -193,23 +219,26 @@ void TScraper::Consume(Phase phase, TScrapingThread& worker) {
 }
 
 void TScraper::CloseRun() {
-  // A failure here skips the rest of the closing steps; it is not reported.
+  bool kept = true;
   try {
     ResultFile.CloseResultFile();
-    if (!LastDirector.empty()) {
-      Log("Открываем файл с результатами");
-      if (Config->OpenFile) {
-        try {
-          Config->OpenFile(ResultFile.Path());
-        } catch (...) {
-          // The open request is made once and its outcome does not matter to the run.
-        }
+  } catch (const std::exception& failure) {
+    // The file is gone (or its last bytes are): there is nothing to open.
+    kept = false;
+    ReportFailure(failure.what());
+  }
+  if (kept && !LastDirector.empty()) {
+    Log("Открываем файл с результатами");
+    if (Config->OpenFile) {
+      try {
+        Config->OpenFile(ResultFile.Path());
+      } catch (...) {
+        // The open request is made once and its outcome does not matter to the run.
       }
     }
-    ProgressBarPosition = 0;
-    Synchronize([this] { UpdateProgress(); });
-  } catch (...) {
   }
+  ProgressBarPosition = 0;
+  Synchronize([this] { UpdateProgress(); });
 }
 
 void TScraper::AppendLog() {
@@ -260,9 +289,8 @@ void TScraper::UpdateProgress() {
 
 void TScraper::ReportResult() {
   if (result.find("ERROR") != std::string::npos) {
-    LogsMemo->AppendLine(LogLine("Ошибка: " + ErrorMessageOf(result)));
+    ReportError();
     LogsMemo->AppendLine(LogLine("Включаем паузу на 30 секунд"));
-    Summary_.ErrorReported = true;
     ArmResumeTimer();
     // The controller is blocked in this very call; the closed gate holds it here until resumed.
     Suspend();
@@ -270,6 +298,11 @@ void TScraper::ReportResult() {
   }
   LogsMemo->AppendLine(LogLine("Сбор данных завершен"));
   Summary_.Completed = true;
+}
+
+void TScraper::ReportError() {
+  Summary_.ErrorReported = true;
+  LogsMemo->AppendLine(LogLine("Ошибка: " + ErrorMessageOf(result)));
 }
 
 void TScraper::ArmResumeTimer() {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -38,6 +39,8 @@ class TScraper : public TThread {
   void UpdateRunState();
   void UpdateProgress();
   void ReportResult();
+  // The "Ошибка: ..." line of `result` alone, for a failure with nothing left to resume.
+  void ReportError();
   void ArmResumeTimer();
 
   // Lets the UI thread process its pending events from inside UpdateProgress; set by the front end.
@@ -49,7 +52,7 @@ class TScraper : public TThread {
   // How the run went, for the console's exit status. Read on the UI thread once the run has ended.
   struct RunSummary {
     bool Completed = false;      // "Сбор данных завершен" was logged
-    bool ErrorReported = false;  // an error was reported (and the automatic pause begun)
+    bool ErrorReported = false;  // an error was reported ("Ошибка: ...")
     bool LogFileSaved = false;
   };
   const RunSummary& Summary() const { return Summary_; }
@@ -68,6 +71,10 @@ class TScraper : public TThread {
   enum class Phase { List, Records };
   // How a phase ended: its done flag, a failure (reported), or the Terminated flag.
   enum class PhaseEnd { Done, Failed, Stopped };
+  void RunPhases();
+  // Runs a step of the controller; a failure in it is reported and the run goes on to its end.
+  void Guarded(const std::function<void()>& step);
+  void ReportFailure(const std::string& message);
   PhaseEnd RunPhase(Phase phase);
   PhaseEnd DispatchLoop(Phase phase);
   void Consume(Phase phase, TScrapingThread& worker);

@@ -90,17 +90,22 @@ TEST_F(CliEndToEnd, AnEmptyListEndsWithoutAResultFile) {
   ExpectLogFileEqualsOutput();
 }
 
-TEST_F(CliEndToEnd, AStopDuringTheListRequestEndsTheRunWithStatus130) {
+class CliStopSignal : public CliEndToEnd, public ::testing::WithParamInterface<int> {};
+
+// SIGHUP comes when the terminal is closed: the run stops and still saves its log.
+TEST_P(CliStopSignal, AStopDuringTheListRequestEndsTheRunWithStatus130) {
   StartServer({"--count", "5", "--slow-ms", "3000"});
   StartCli();
   ASSERT_TRUE(cli_->WaitForOutput(": Начинаем работу\n", 20s)) << cli_->Err();
-  cli_->Signal(SIGINT);
+  cli_->Signal(GetParam());
   EXPECT_EQ(cli_->Wait(60s), 130) << cli_->Out() << cli_->Err();
   StopServer();
   EXPECT_NE(cli_->Out().find(": Останавливаем работу\n"), std::string::npos);
   EXPECT_TRUE(FilesLike(work_ / "out", "data.*").empty());
   ExpectLogFileEqualsOutput();
 }
+
+INSTANTIATE_TEST_SUITE_P(Signals, CliStopSignal, ::testing::Values(SIGINT, SIGHUP));
 
 TEST_F(CliEndToEnd, AStopDuringTheRecordsKeepsTheRowsWrittenAndEndsWithStatus130) {
   StartServer({"--count", "40"});

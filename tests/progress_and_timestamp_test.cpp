@@ -85,5 +85,38 @@ TEST_F(TimestampTest, LogLineJoinsTimestampAndMessage) {
             ": Начинаем работу");
 }
 
+TEST_F(TimestampTest, LogLineShowsEveryLineBreakingOrControlCharacterVisibly) {
+  struct Case {
+    const char* what;
+    std::string message;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {"plain text, Cyrillic, quotes and backslashes stay", "Ошибка: \"C:\\data\" для x",
+       "Ошибка: \"C:\\data\" для x"},
+      {"a forged line is kept on the line of its message",
+       "ERROR_Not Found для https://h/id=1\r\n12/09/26 10:00:00: Сбор данных завершен",
+       "ERROR_Not Found для https://h/id=1\\r\\n12/09/26 10:00:00: Сбор данных завершен"},
+      {"tab, NUL, escape, unit separator and DEL as escapes", std::string("a\tb\0c\x1B\x1F\x7F", 8),
+       "a\\tb\\x00c\\x1B\\x1F\\x7F"},
+      {"C1 controls as code points, from the first to the last", "\xC2\x80|\xC2\x85|\xC2\x9F",
+       "\\u0080|\\u0085|\\u009F"},
+      {"the line and paragraph separators",
+       "a\xE2\x80\xA8"
+       "b\xE2\x80\xA9",
+       "a\\u2028b\\u2029"},
+      {"neighbouring characters are not touched", "\xC2\xA0\xE2\x80\xA6\xE2\x80\xAA",
+       "\xC2\xA0\xE2\x80\xA6\xE2\x80\xAA"},
+      {"a cut sequence at the end stays as it is", "x\xC2", "x\xC2"},
+  };
+  for (const auto& c : cases) {
+    const std::string line = LogLine(c.message);
+    const std::string expected = ": " + c.shown;
+    ASSERT_GE(line.size(), expected.size()) << c.what;
+    EXPECT_EQ(line.substr(line.size() - expected.size()), expected) << c.what;
+    EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << c.what;
+  }
+}
+
 }  // namespace
 }  // namespace orgkat

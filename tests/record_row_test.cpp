@@ -138,7 +138,26 @@ INSTANTIATE_TEST_SUITE_P(
                 R"({"title": "a;b\r\nc", "email": " \n "})",
                 "\"a;b\r\nc\";\"\";\"\";\"\";\" \";\"\";\"\";\"\";\" \";\"\""},
         RowCase{"an area without name_short gives an empty district", R"({"area": {"name": "X"}})",
-                kEmptyRow}));
+                kEmptyRow},
+        RowCase{
+            "cells that a spreadsheet would take for formulas get a leading apostrophe",
+            R"j({"title": "=HYPERLINK(\"x\")", "title_full": "+1+2", "area": {"name_short": "-A"},
+                    "address": {"title": " @SUM(A1) "}, "email": "=1", "website": "+-",
+                    "director": "@", "current_director": {"email": "--"}})j",
+            R"j("'=HYPERLINK(""x"")";"'+1+2";"'-A";"'@SUM(A1)";" ";"'=1";"'+-";"@";" ";"'--")j"},
+        RowCase{"numbers, a lone sign and a formula character after a space stay as they are",
+                R"({"title": "-5", "title_full": " =1", "area": {"name_short": "-.5"},
+                    "address": {"title": "="}, "email": "+1.5e3", "website": "-1E-2",
+                    "director": "1=1", "current_director": {"email": "+"}})",
+                R"("-5";" =1";"-.5";"=";" ";"+1.5e3";"-1E-2";"1=1";" ";"+")"},
+        RowCase{"signs that do not begin a whole number are formulas",
+                R"({"title": "-1e", "title_full": "+.", "email": "-1.2.3", "website": "-1e+",
+                    "director": "- 1"})",
+                R"("'-1e";"'+.";"";"";" ";"'-1.2.3";"'-1e+";"'- 1";" ";"")"},
+        RowCase{"the phone cells begin with their space and are never marked",
+                R"({"address": {"phones": [{"phone": "+7 495"}, {"phone": "=1"}]},
+                    "current_director": {"eo_phone": "=2+2"}})",
+                R"("";"";"";"";" +7 495, =1";"";"";"";" =2+2";"")"}));
 
 TEST(RecordRow, FailsBeforeReadingAnythingWhenTheBodyHoldsNoRecord) {
   for (const char* body : {"", "not json", "{\"list\": {}", "[{\"list\": {}}]", "\"list\"",

@@ -178,34 +178,114 @@ TEST_F(ResultFileTest, AWriteToAFullDeviceFailsNamingTheFileAndTheError) {
   EXPECT_THROW(file.Write(std::string(5000, 'x')), std::runtime_error);
 }
 
-TEST_F(ResultFileTest, AWriteThatTheSystemTakesOnlyInPartFails) {
-  // A file size limit makes the system take part of a write and refuse the rest.
-  struct sigaction ignore {
-  }, previous{};
-  ignore.sa_handler = SIG_IGN;
-  ASSERT_EQ(sigaction(SIGXFSZ, &ignore, &previous), 0);
-  rlimit saved{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  rlimit small = saved;
-  small.rlim_cur = 1500;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-
-  TResultFile file;
-  bool failed = false;
-  std::string message;
-  try {
-    file.OpenResultFile(dir_, 9, Log());
-    file.Write(std::string(3000, 'x'));
-  } catch (const std::runtime_error& error) {
-    failed = true;
-    message = error.what();
+// A file size limit makes the system take part of a write and refuse the rest, as a disk that
+// fills up does.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &previous_);
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    rlimit small = saved_;
+    small.rlim_cur = bytes;
+    set_ = setrlimit(RLIMIT_FSIZE, &small) == 0;
   }
-  setrlimit(RLIMIT_FSIZE, &saved);
-  sigaction(SIGXFSZ, &previous, nullptr);
+  ~FileSizeLimit() { Lift(); }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+  bool Set() const { return set_; }
+  void Lift() {
+    if (!set_) return;
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    sigaction(SIGXFSZ, &previous_, nullptr);
+    set_ = false;
+  }
 
-  EXPECT_TRUE(failed);
+ private:
+  struct sigaction previous_ {};
+  rlimit saved_{};
+  bool set_ = false;
+};
+
+TEST_F(ResultFileTest, AWriteThatTheSystemTakesOnlyInPartFailsAndTakesBackItsPart) {
+  TResultFile file;
+  std::string message;
+  {
+    FileSizeLimit limit(1500);
+    ASSERT_TRUE(limit.Set());
+    try {
+      file.OpenResultFile(dir_, 9, Log());
+      file.Write(std::string(3000, 'x'));
+    } catch (const std::runtime_error& error) {
+      message = error.what();
+    }
+  }
   EXPECT_THAT(message, HasSubstr("Cannot write to file \"" + dir_ + "data9.csv\". "));
-  EXPECT_EQ(std::filesystem::file_size(dir_ + "data9.csv"), 1500u);
+  EXPECT_EQ(ReadAll(dir_ + "data9.csv"), kHeaderLine);
+}
+
+TEST_F(ResultFileTest, AFullDiskLeavesTheHeaderAndWholeRowsOnly) {
+  const std::string row = R"("Школа";"";"";"";" ";"";"";"";" ";"")"
+                          "\r\n";
+  struct Case {
+    const char* what;
+    std::string title;  // of the row that meets the limit
+    rlim_t limit;
+  };
+  const std::string longTitle(2500, 'y');
+  const Case cases[] = {
+      {"the row itself is cut short", "Школа", kHeaderLine.size() + 2 * row.size() + 10},
+      {"a row longer than the buffer is cut in its second piece", longTitle,
+       kHeaderLine.size() + row.size() + 1500},
+      {"the row is written but its line break is not", "Школа",
+       kHeaderLine.size() + 2 * row.size() + row.size() - 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = dir_ + "data1.csv";
+    std::filesystem::remove(path);
+    TResultFile file;
+    std::string lastDirector;
+    bool failed = false;
+    {
+      FileSizeLimit limit(c.limit);
+      ASSERT_TRUE(limit.Set());
+      file.OpenResultFile(dir_, 1, Log());
+      WriteRecordRow(R"({"list": {"title": "Школа"}})", file, lastDirector);
+      WriteRecordRow(R"({"list": {"title": "Школа"}})", file, lastDirector);
+      try {
+        WriteRecordRow(R"({"list": {"title": ")" + c.title + "\"}}", file, lastDirector);
+      } catch (const std::runtime_error&) {
+        failed = true;
+      }
+    }
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(ReadAll(path), kHeaderLine + row + row);
+    // The next row follows the last whole one, with no gap.
+    WriteRecordRow(R"({"list": {"title": "Школа"}})", file, lastDirector);
+    file.CloseResultFile();
+    EXPECT_EQ(ReadAll(path), kHeaderLine + row + row + row);
+  }
+}
+
+TEST_F(ResultFileTest, ClosingAFileRemovedWithItsDirectoryFailsNamingTheFile) {
+  const std::string dir = dir_ + "out/";
+  std::filesystem::create_directory(dir);
+  TResultFile file;
+  file.OpenResultFile(dir, 3, Log());
+  std::string lastDirector;
+  WriteRecordRow(R"({"list": {"title": "A"}})", file, lastDirector);
+  std::filesystem::remove_all(dir);
+  try {
+    file.CloseResultFile();
+    FAIL() << "the lost file went unnoticed";
+  } catch (const std::runtime_error& error) {
+    EXPECT_STREQ(error.what(),
+                 ("File \"" + dir + "data3.csv\" was removed while it was being written").c_str());
+  }
+  EXPECT_FALSE(file.IsOpen());
+  file.CloseResultFile();
 }
 
 }  // namespace

@@ -346,5 +346,109 @@ TEST_F(RunTest, UncreatableFilesAreReportedAndTheStartControlComesBack) {
   EXPECT_FALSE(scraper_->Summary().LogFileSaved);
 }
 
+// A failure anywhere in the controller, injected through a control that fails its UI-thread call,
+// ends the run through its closing steps: reported once, no pause, the log saved.
+TEST_F(RunTest, AControllerFailureIsReportedAndTheLogIsStillSaved) {
+  struct Case {
+    const char* what;
+    std::function<void(test::FakeLogView&, test::FakeProgressBar&)> inject;
+    bool recordsWritten;
+  };
+  const Case cases[] = {
+      {"while the second phase is set up",
+       [](test::FakeLogView&, test::FakeProgressBar& bar) {
+         // The bar is first set back to zero when the list phase has ended.
+         bar.beforeSetPosition = [](std::int32_t, std::int32_t position) {
+           if (position == 0) throw std::bad_alloc();
+         };
+       },
+       false},
+      {"in the closing steps",
+       [](test::FakeLogView& log, test::FakeProgressBar&) {
+         log.beforeAppend = [](const std::string& line) {
+           if (line.find("Открываем файл с результатами") != std::string::npos)
+             throw std::bad_alloc();
+         };
+       },
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    log_ = std::make_shared<test::FakeLogView>();
+    bar_ = std::make_shared<test::FakeProgressBar>();
+    start_ = std::make_shared<test::FakeStartControl>();
+    timer_ = std::make_shared<test::FakeResumeTimer>();
+    directory_->Set(ListUrl(kHost), Answer::Body(ListOf(2)));
+    directory_->Set(RecordUrl(1), Answer::Body(Record("Школа", "Иванов")));
+    directory_->Set(RecordUrl(2), Answer::Body(Record("Лицей", "Петров")));
+    c.inject(*log_, *bar_);
+    Start();
+    WaitForEnd();
+
+    const auto messages = Messages();
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), "Ошибка: std::bad_alloc"), 1) << Log();
+    EXPECT_FALSE(Logged("Включаем паузу на 30 секунд"));
+    EXPECT_EQ(timer_->armings, 0);
+    EXPECT_EQ(Logged("Сбор данных завершен"), c.recordsWritten);
+    EXPECT_TRUE(opened_.empty());
+    const auto csv = FilesStartingWith(dir_, "data");
+    if (c.recordsWritten) {
+      ASSERT_EQ(csv.size(), 1u);
+      const std::string content = ReadFile(csv[0]);
+      EXPECT_EQ(std::count(content.begin(), content.end(), '\n'), 3);
+    } else {
+      EXPECT_TRUE(csv.empty());
+    }
+    const auto logs = FilesStartingWith(dir_, "log-");
+    ASSERT_EQ(logs.size(), 1u);
+    std::string text;
+    ui_.Run([&] { text = log_->Text(); });
+    EXPECT_EQ(ReadFile(logs[0]), text);
+    EXPECT_EQ(start_->changes, (std::vector<bool>{false, true}));
+    EXPECT_TRUE(scraper_->Summary().ErrorReported);
+    EXPECT_TRUE(scraper_->Summary().LogFileSaved);
+    scraper_.reset();
+  }
+}
+
+// The output directory deleted during the run takes the result file with it: the loss is
+// reported when the file is closed, and nothing is left to open.
+TEST_F(RunTest, AResultFileRemovedDuringTheRunIsReportedWhenItIsClosed) {
+  const fs::path out = dir_ / "out";
+  fs::create_directories(out);
+  config_.OutputDir = out.string() + "/";
+  directory_->Set(ListUrl(kHost), Answer::Body(ListOf(2)));
+  directory_->Set(RecordUrl(1), Answer::Body(Record("Школа", "Иванов")));
+  directory_->Set(RecordUrl(2), Answer::Body(Record("Лицей", "Петров")));
+  // The second record is dispatched only in the records phase, once the file is open.
+  bar_->beforeSetPosition = [out](std::int32_t max, std::int32_t position) {
+    if (max == 2 && position == 2) fs::remove_all(out);
+  };
+  Start();
+  WaitForEnd();
+
+  const auto messages = Messages();
+  const std::string announced = "Данные будут записываться в файл ";
+  const auto announcement =
+      std::find_if(messages.begin(), messages.end(),
+                   [&](const std::string& m) { return m.rfind(announced, 0) == 0; });
+  ASSERT_NE(announcement, messages.end()) << Log();
+  const std::string path = announcement->substr(announced.size());
+  const auto done = std::find(messages.begin(), messages.end(), "Сбор данных завершен");
+  ASSERT_NE(done, messages.end()) << Log();
+  ASSERT_NE(done + 1, messages.end());
+  EXPECT_EQ(done[1], "Ошибка: File \"" + path + "\" was removed while it was being written");
+  EXPECT_FALSE(Logged("Открываем файл с результатами"));
+  EXPECT_FALSE(Logged("Включаем паузу на 30 секунд"));
+  EXPECT_TRUE(opened_.empty());
+  EXPECT_TRUE(scraper_->Summary().Completed);
+  EXPECT_TRUE(scraper_->Summary().ErrorReported);
+  // The log file cannot go to the deleted directory either; that is reported on its own.
+  EXPECT_EQ(logFileFailures_.size(), 1u);
+  EXPECT_EQ(start_->changes, (std::vector<bool>{false, true}));
+}
+
 }  // namespace
 }  // namespace orgkat

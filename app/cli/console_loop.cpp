@@ -62,6 +62,8 @@ ConsoleLoop::ConsoleLoop() {
   g_signal_pipe = pipe_write_;
   Install(SIGINT, OnSignal);
   Install(SIGTERM, OnSignal);
+  // A closed terminal stops the run like SIGTERM, so its log is still saved.
+  Install(SIGHUP, OnSignal);
   Install(SIGUSR1, OnSignal);
   Install(SIGPIPE, SIG_IGN);
 
@@ -80,6 +82,7 @@ ConsoleLoop::~ConsoleLoop() {
   g_terminal_saved = false;
   Install(SIGINT, SIG_DFL);
   Install(SIGTERM, SIG_DFL);
+  Install(SIGHUP, SIG_DFL);
   Install(SIGUSR1, SIG_DFL);
   g_signal_pipe = -1;
   close(pipe_read_);

@@ -8,8 +8,9 @@
 namespace orgkat {
 
 // The console's UI thread: serves the UI-thread calls and turns signals, keys and the resume
-// timer into the operator's actions. SIGINT/SIGTERM stop, a second SIGINT ends the process at once
-// (status 130), SIGUSR1 toggles the pause; on a terminal the keys 'p' and 's' do the same.
+// timer into the operator's actions. SIGINT, SIGTERM and SIGHUP stop, a second SIGINT ends the
+// process at once (status 130), SIGUSR1 toggles the pause; on a terminal the keys 'p' and 's' do
+// the same.
 // One object per process: it owns the signal handlers and the terminal mode while it lives.
 class ConsoleLoop {
  public:

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,19 +14,27 @@ namespace orgkat::test {
 class FakeLogView : public ILogView {
  public:
   void Clear() override { lines.clear(); }
-  void AppendLine(const std::string& line) override { lines.push_back(line); }
+  void AppendLine(const std::string& line) override {
+    if (beforeAppend) beforeAppend(line);
+    lines.push_back(line);
+  }
   std::string Text() const override {
     std::string text;
     for (const auto& line : lines) text += line + "\r\n";
     return text;
   }
   std::vector<std::string> lines;
+  // Runs first in every AppendLine; may throw to fail the call.
+  std::function<void(const std::string& line)> beforeAppend;
 };
 
 class FakeProgressBar : public IProgressBar {
  public:
   void SetMax(std::int32_t max) override { model.SetMax(max); }
-  void SetPosition(std::int32_t position) override { model.SetPosition(position); }
+  void SetPosition(std::int32_t position) override {
+    if (beforeSetPosition) beforeSetPosition(model.Max(), position);
+    model.SetPosition(position);
+  }
   std::int32_t Max() const override { return model.Max(); }
   std::int32_t Position() const override { return model.Position(); }
   void SetHint(const std::string& text) override { hint = text; }
@@ -33,6 +42,8 @@ class FakeProgressBar : public IProgressBar {
   ProgressModel model;
   std::string hint;
   bool showHint = false;
+  // Runs first in every SetPosition, with the maximum already set; may throw to fail the call.
+  std::function<void(std::int32_t max, std::int32_t position)> beforeSetPosition;
 };
 
 class FakeStartControl : public IStartControl {
