@@ -60,6 +60,7 @@ struct RequestScript {
   std::optional<HttpClientSettings> settings;
   int clients = 0;
   std::atomic<int> serve_calls{0};
+  std::atomic<int> cancels{0};
   std::shared_ptr<ManualTicks> ticks;
 
   std::vector<std::uint32_t> TicksAtRequests() {
@@ -78,6 +79,7 @@ class FakeHttpClient final : public IHttpClient {
       : script_(std::move(script)), settings_(settings) {}
 
   void Get(const std::string& url, std::string& body) override {
+    if (cancelled_) throw HttpError("Request cancelled");
     ScriptedRequest request;
     std::vector<std::string> headers{"Host: scripted"};
     if (settings_.OnBeforeHeaderSend) settings_.OnBeforeHeaderSend("GET", headers);
@@ -102,8 +104,13 @@ class FakeHttpClient final : public IHttpClient {
   int StatusCode() const override { return status_; }
   const std::string& ReasonPhrase() const override { return reason_; }
   void ServeEvents(std::chrono::milliseconds) override { ++script_->serve_calls; }
+  void Cancel() override {
+    cancelled_ = true;
+    ++script_->cancels;
+  }
 
  private:
+  std::atomic<bool> cancelled_{false};
   std::shared_ptr<RequestScript> script_;
   HttpClientSettings settings_;
   int status_ = 0;

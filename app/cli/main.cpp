@@ -99,10 +99,8 @@ int main(int argc, char** argv) {
               .TimerFired = [&form] { Guarded([&form] { form.ResumeTimerTimer(); }); }});
     if (bar->Erase()) std::fputc('\n', stderr);
     status = ExitStatus(outcome);
+    // The run has made its end-of-thread notice; the handlers join it as they go.
+    queue->Shutdown();
   }
-  std::fflush(stdout);
-  std::fflush(stderr);
-  // Workers abandoned by a stopped or failed run may still be finishing their requests; ending the
-  // process here keeps them from running into the destruction of static objects.
-  std::_Exit(status);
+  return status;
 }
