@@ -47,6 +47,16 @@ TEST_F(FilePlacesTest, AFileCanBeCreatedOnlyWhereTheSystemLetsOneBeMade) {
   EXPECT_FALSE(CanCreateFileIn("/proc"));
 }
 
+TEST_F(FilePlacesTest, FoldersOfInstalledProgramsAreKnownByTheirPlace) {
+  for (const char* dir : {"/usr", "/usr/bin/", "/usr/local/bin/", "/bin/", "/sbin", "/opt/x/"}) {
+    EXPECT_TRUE(IsInstalledProgramsFolder(dir)) << dir;
+  }
+  for (const char* dir : {"/usrx/bin/", "/home/u/orgkat/", "/tmp/", "/", "/optional/"}) {
+    EXPECT_FALSE(IsInstalledProgramsFolder(dir)) << dir;
+  }
+  EXPECT_FALSE(IsInstalledProgramsFolder(Path("bin")));
+}
+
 TEST_F(FilePlacesTest, OutputGoesBesideTheProgramElseToDocumentsForTheWindowAndHereForTheConsole) {
   fs::create_directories(dir_ / "bin");
   fs::create_directories(dir_ / "cwd");
@@ -76,6 +86,10 @@ TEST_F(FilePlacesTest, OutputGoesBesideTheProgramElseToDocumentsForTheWindowAndH
       {"documents folder below a file: refused", FrontEnd::Window, "/proc/", Path("a-file/docs"),
        std::nullopt},
       {"read-only program directory, console", FrontEnd::Console, "/proc/", Path("docs"),
+       Slash(Path("cwd"))},
+      {"installed in /usr/bin, window (writable for root, yet never used)", FrontEnd::Window,
+       "/usr/bin/", Path("docs"), Slash(Path("docs/orgkat"))},
+      {"installed in /opt, console", FrontEnd::Console, "/opt/orgkat/", Path("docs"),
        Slash(Path("cwd"))},
       {"console never uses documents", FrontEnd::Console, Path("a-file/bin"), Path("docs"),
        Slash(Path("cwd"))},

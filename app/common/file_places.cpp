@@ -36,7 +36,9 @@ std::string FindConfigFile(const std::string& programDir, const UserFolders& fol
 
 std::string DefaultOutputDir(FrontEnd frontEnd, const std::string& programDir,
                              const UserFolders& folders, const std::string& workingDir) {
-  if (CanCreateFileIn(programDir)) return WithSlash(programDir);
+  if (!IsInstalledProgramsFolder(programDir) && CanCreateFileIn(programDir)) {
+    return WithSlash(programDir);
+  }
   if (frontEnd == FrontEnd::Console || folders.Documents.empty()) return WithSlash(workingDir);
   const auto dir = fs::path(folders.Documents) / "orgkat";
   std::error_code ec;

@@ -19,7 +19,8 @@ std::vector<std::string> ConfigFileCandidates(const std::string& programDir,
 std::string FindConfigFile(const std::string& programDir, const UserFolders& folders);
 
 // Where the result and log files go when no output directory is named: the program's directory
-// when a file can be created there (a portable copy); otherwise, for the window, the subfolder
+// when a file can be created there and it is not a folder of installed programs (a portable
+// copy); otherwise, for the window, the subfolder
 // orgkat of the user's documents folder (made here when missing), and for the console the working
 // directory. Returns an absolute path ending in '/'. Throws std::runtime_error when the documents
 // subfolder cannot be made.

@@ -75,6 +75,16 @@ UserFolders QueryUserFolders() {
   return folders;
 }
 
+bool IsInstalledProgramsFolder(const std::string& dir) {
+  // The file system hierarchy keeps these read-only for programs; variable data goes elsewhere.
+  const auto path = fs::path(dir).lexically_normal();
+  for (const fs::path root : {"/usr", "/bin", "/sbin", "/opt"}) {
+    const auto relative = path.lexically_relative(root);
+    if (!relative.empty() && *relative.begin() != "..") return true;
+  }
+  return false;
+}
+
 bool CanCreateFileIn(const std::string& dir) {
   // A probe left behind by a process of the same id that was killed must not read as "no".
   for (int attempt = 0; attempt < 100; ++attempt) {
