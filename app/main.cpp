@@ -12,6 +12,7 @@
 #include "platform/program_directory.h"
 #include "platform/qt/qt_ui_queue.h"
 #include "platform/timestamp.h"
+#include "platform/user_folders.h"
 
 namespace {
 
@@ -27,8 +28,8 @@ void OpenWithDesktop(const std::string& path) {
 int main(int argc, char** argv) {
   // Options first, so --help and usage errors need no display.
   const std::vector<std::string> args(argv + 1, argv + argc);
-  orgkat::ParseOutcome parsed =
-      orgkat::ParseFrontEndOptions("orgkat", args, orgkat::ProgramDirectory());
+  orgkat::ParseOutcome parsed = orgkat::ParseFrontEndOptions(
+      "orgkat", args, orgkat::ProgramDirectory(), orgkat::QueryUserFolders());
   if (!parsed.Options) {
     (parsed.ExitStatus == 0 ? std::cout : std::cerr) << parsed.Text << std::flush;
     return parsed.ExitStatus;

@@ -12,8 +12,8 @@ HttpClientSettings RequestSettings(const RunConfig& config) {
   settings.LocationChangeMaxCount = 10;
   settings.RequestVer = "1.1";
   TlsSettings tls;
-  tls.CertFile = "01cert.pem";
-  tls.PrivKeyFile = "01key.pem";
+  tls.CertFile = config.CertDir + "01cert.pem";
+  tls.PrivKeyFile = config.CertDir + "01key.pem";
   tls.PassPhrase = "qwzxkvbn";
   tls.VerifyPeer = false;
   settings.Tls = tls;

@@ -18,13 +18,16 @@ class OptionsTest : public ::testing::Test {
     dir_ = fs::temp_directory_path() / ("orgkat-options-" + std::to_string(std::random_device{}()));
     fs::create_directories(dir_);
     program_dir_ = dir_.string() + "/";
+    // The user's and the system's folders live in the test's directory too, so nothing on the
+    // machine running the tests takes part.
+    folders_ = {(dir_ / "documents").string(), (dir_ / "config").string(), (dir_ / "etc").string()};
   }
   void TearDown() override { fs::remove_all(dir_); }
 
   void WriteConfig(const std::string& text) { std::ofstream(dir_ / "orgkat.conf") << text; }
 
   ParseOutcome Parse(std::vector<std::string> args, const std::string& program = "orgkat-cli") {
-    return ParseFrontEndOptions(program, args, program_dir_);
+    return ParseFrontEndOptions(program, args, program_dir_, folders_);
   }
 
   // Parses, expecting success.
@@ -36,6 +39,7 @@ class OptionsTest : public ::testing::Test {
 
   fs::path dir_;
   std::string program_dir_;
+  UserFolders folders_;
 };
 
 TEST_F(OptionsTest, WithoutArgumentsTheBuiltInValuesAndTheProgramDirectoryApply) {
@@ -156,6 +160,48 @@ TEST_F(OptionsTest, ProxyFileIsMadeAbsolute) {
   fs::current_path(cwd);
   ASSERT_TRUE(outcome.Options);
   EXPECT_EQ(outcome.Options->Config.ProxyFile, program_dir_ + "p/proxy.txt");
+}
+
+TEST_F(OptionsTest, TheCertificateFolderComesFromTheCommandLineElseTheConfigFileElseTheWorkingDir) {
+  fs::create_directories(dir_ / "certs");
+  fs::create_directories(dir_ / "other");
+  const auto cwd = fs::current_path();
+  fs::current_path(dir_);
+  struct Case {
+    const char* what;
+    std::string config;
+    std::vector<std::string> args;
+    std::string expected;  // RunConfig::CertDir: empty means the working directory
+  } cases[] = {
+      {"nothing named", "", {}, ""},
+      {"relative --cert-dir, made absolute", "", {"--cert-dir", "other"}, program_dir_ + "other/"},
+      {"cert_dir relative to the file's folder", "cert_dir = certs\n", {}, program_dir_ + "certs/"},
+      {"absolute cert_dir",
+       "cert_dir = " + (dir_ / "other").string() + "\n",
+       {},
+       program_dir_ + "other/"},
+      {"the command line wins",
+       "cert_dir = certs\n",
+       {"--cert-dir=other"},
+       program_dir_ + "other/"},
+  };
+  for (const auto& c : cases) {
+    WriteConfig(c.config);
+    const auto outcome = Parse(c.args);
+    ASSERT_TRUE(outcome.Options) << c.what << ": " << outcome.Text;
+    EXPECT_EQ(outcome.Options->Config.CertDir, c.expected) << c.what;
+  }
+  for (const auto& config : {std::string("cert_dir = missing\n"), std::string("cert_dir =\n")}) {
+    WriteConfig(config);
+    const auto outcome = Parse({});
+    EXPECT_EQ(outcome.ExitStatus, 2) << config;
+    EXPECT_NE(outcome.Text.find("cert_dir"), std::string::npos) << outcome.Text;
+  }
+  WriteConfig("");
+  const auto missing = Parse({"--cert-dir", "missing"});
+  fs::current_path(cwd);
+  EXPECT_EQ(missing.ExitStatus, 2);
+  EXPECT_NE(missing.Text.find("--cert-dir"), std::string::npos) << missing.Text;
 }
 
 TEST_F(OptionsTest, NoOpenBelongsToTheConsoleProgramOnly) {

@@ -17,6 +17,7 @@
 #include "platform/program_directory.h"
 #include "platform/timestamp.h"
 #include "platform/ui_queue.h"
+#include "platform/user_folders.h"
 
 namespace {
 
@@ -50,7 +51,8 @@ void Guarded(const std::function<void()>& action) {
 int main(int argc, char** argv) {
   orgkat::LoadLocaleConventions();
   const std::vector<std::string> args(argv + 1, argv + argc);
-  const auto parsed = orgkat::ParseFrontEndOptions("orgkat-cli", args, orgkat::ProgramDirectory());
+  const auto parsed = orgkat::ParseFrontEndOptions("orgkat-cli", args, orgkat::ProgramDirectory(),
+                                                   orgkat::QueryUserFolders());
   if (!parsed.Options) {
     std::fputs(parsed.Text.c_str(), parsed.ExitStatus == 0 ? stdout : stderr);
     return parsed.ExitStatus;

@@ -9,6 +9,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "app/common/file_places.h"
+
 namespace orgkat {
 namespace {
 
@@ -36,17 +38,19 @@ std::string HostProblem(const std::string& host) {
   return {};
 }
 
-struct ConfigHosts {
+struct ConfigValues {
   std::optional<std::string> ApiHost;
   std::optional<std::string> SiteHost;
+  std::optional<std::string> CertDir;  // absolute
 };
 
-// orgkat.conf: "key = value" lines, '#' comments, blank lines.
-ConfigHosts ReadConfigFile(const fs::path& path) {
-  ConfigHosts hosts;
+// orgkat.conf: "key = value" lines, '#' comments, blank lines. An empty path reads as no file.
+ConfigValues ReadConfigFile(const fs::path& path) {
+  ConfigValues values;
+  if (path.empty()) return values;
   std::ifstream in(path);
   if (!in) {
-    if (!fs::exists(path)) return hosts;
+    if (!fs::exists(path)) return values;
     throw UsageError(path.string() + ": cannot be read");
   }
   std::string line;
@@ -61,26 +65,33 @@ ConfigHosts ReadConfigFile(const fs::path& path) {
     if (eq == std::string::npos) throw UsageError(where + "expected 'key = value'");
     const auto key = Trim(line.substr(0, eq));
     const auto value = Trim(line.substr(eq + 1));
+    if (key == "cert_dir") {
+      if (value.empty()) throw UsageError(where + "cert_dir is empty");
+      // A relative folder is taken from where the file is, not from wherever the program starts.
+      values.CertDir = (fs::absolute(path).parent_path() / value).lexically_normal().string();
+      continue;
+    }
     std::optional<std::string>* target = nullptr;
     if (key == "api_host") {
-      target = &hosts.ApiHost;
+      target = &values.ApiHost;
     } else if (key == "site_host") {
-      target = &hosts.SiteHost;
+      target = &values.SiteHost;
     } else {
-      throw UsageError(where + "unknown key '" + key + "' (known: api_host, site_host)");
+      throw UsageError(where + "unknown key '" + key + "' (known: api_host, site_host, cert_dir)");
     }
     if (const auto problem = HostProblem(value); !problem.empty()) {
       throw UsageError(where + key + " " + problem);
     }
     *target = value;
   }
-  return hosts;
+  return values;
 }
 
-std::string AbsoluteDirectory(const std::string& dir) {
+// option: the option or configuration key that named dir, for the message.
+std::string AbsoluteDirectory(const std::string& dir, const std::string& option) {
   std::error_code ec;
   if (!fs::is_directory(dir, ec)) {
-    throw UsageError("--output-dir: '" + dir + "' is not an existing directory");
+    throw UsageError(option + ": '" + dir + "' is not an existing directory");
   }
   auto text = fs::absolute(dir).lexically_normal().string();
   if (text.empty() || text.back() != '/') text += '/';
@@ -97,10 +108,24 @@ std::int32_t ParseLimit(const std::string& text) {
   return value;
 }
 
+// The end of --help: where orgkat.conf is looked for and which one is in use.
+std::string ConfigFooter(const std::string& programDir, const UserFolders& folders,
+                         const std::string& configFile) {
+  std::string text =
+      "orgkat.conf (api_host, site_host, cert_dir) is looked for in this order; the "
+      "first found is used:\n";
+  for (const auto& candidate : ConfigFileCandidates(programDir, folders)) {
+    text += "  " + candidate + "\n";
+  }
+  text += configFile.empty() ? "No configuration file found.\n"
+                             : "Configuration file in use: " + configFile + "\n";
+  return text;
+}
+
 }  // namespace
 
 ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<std::string>& args,
-                                  const std::string& programDir) {
+                                  const std::string& programDir, const UserFolders& folders) {
   const RunConfig defaults;
   CLI::App app{program == "orgkat-cli"
                    ? "Collects organisation contact details from the directory into a CSV file."
@@ -118,17 +143,29 @@ ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<
   bool no_open = false;
   app.add_option("--api-host", api_host, "directory API host, HOST[:PORT]");
   app.add_option("--site-host", site_host, "directory site host, HOST[:PORT], for the Origin line");
-  app.add_option("--output-dir", output_dir, "where data%d.csv and log-%d.txt go")
-      ->default_str(programDir);
+  const bool window = program != "orgkat-cli";
+  app.add_option("--output-dir", output_dir,
+                 window ? "where data%d.csv and log-%d.txt go (default: the program's directory "
+                          "if a file can be created there, else the folder orgkat in the user's "
+                          "documents folder)"
+                        : "where data%d.csv and log-%d.txt go (default: the program's directory "
+                          "if a file can be created there, else the current directory)");
   app.add_option("--proxy-file", proxy_file, "the proxy file")
       ->default_str(programDir + "proxy.txt");
   app.add_option("--limit", limit_text, "largest number of requests at once (0 or less: none)")
       ->default_str("5");
+  std::string cert_dir;
+  app.add_option("--cert-dir", cert_dir,
+                 "where 01cert.pem and 01key.pem are read (default: cert_dir of orgkat.conf, "
+                 "else the current directory)");
   auto* timeout = app.add_option("--timeout", timeout_seconds, "the client's inactivity limit")
                       ->default_str("120");
   if (program == "orgkat-cli") {
     app.add_flag("--no-open", no_open, "never open the result file in the desktop's application");
   }
+
+  const auto config_file = FindConfigFile(programDir, folders);
+  app.footer(ConfigFooter(programDir, folders, config_file));
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
@@ -148,7 +185,7 @@ ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<
     options.NoOpen = no_open;
     RunConfig& config = options.Config;
 
-    const auto file = ReadConfigFile(fs::path(programDir) / "orgkat.conf");
+    const auto file = ReadConfigFile(config_file);
     config.ApiHost = !api_host.empty() ? api_host : file.ApiHost.value_or(defaults.ApiHost);
     config.SiteHost = !site_host.empty() ? site_host : file.SiteHost.value_or(defaults.SiteHost);
     if (app.count("--api-host") > 0) {
@@ -158,7 +195,21 @@ ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<
       if (const auto p = HostProblem(site_host); !p.empty()) throw UsageError("--site-host " + p);
     }
 
-    config.OutputDir = AbsoluteDirectory(output_dir.empty() ? programDir : output_dir);
+    if (!output_dir.empty()) {
+      config.OutputDir = AbsoluteDirectory(output_dir, "--output-dir");
+    } else {
+      try {
+        config.OutputDir = DefaultOutputDir(window ? FrontEnd::Window : FrontEnd::Console,
+                                            programDir, folders, fs::current_path().string());
+      } catch (const std::runtime_error& e) {
+        throw UsageError(e.what());
+      }
+    }
+    if (!cert_dir.empty()) {
+      config.CertDir = AbsoluteDirectory(cert_dir, "--cert-dir");
+    } else if (file.CertDir) {
+      config.CertDir = AbsoluteDirectory(*file.CertDir, config_file + ": cert_dir");
+    }
     config.ProxyFile = proxy_file.empty() ? programDir + "proxy.txt"
                                           : fs::absolute(proxy_file).lexically_normal().string();
 

@@ -5,12 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/user_folders.h"
 #include "scraper/run_config.h"
 
 namespace orgkat {
 
-// The options that both programs share, after the command line, orgkat.conf in the program's
-// directory and the built-in defaults have been merged (in that order of precedence).
+// The options that both programs share, after the command line, orgkat.conf (the first found
+// beside the program, in the user's or the system's configuration folder) and the built-in
+// defaults have been merged (in that order of precedence).
 struct FrontEndOptions {
   RunConfig Config;  // hosts, output directory (absolute, ending in '/'), proxy file, timeout
   std::int32_t Limit = 5;
@@ -27,7 +29,9 @@ struct ParseOutcome {
 
 // program: "orgkat" or "orgkat-cli" (the console program also takes --no-open).
 // programDir: the directory holding the executable, ending in '/'.
+// folders: where orgkat.conf is also looked for and where the window's output goes when the
+// program's directory cannot take it.
 ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<std::string>& args,
-                                  const std::string& programDir);
+                                  const std::string& programDir, const UserFolders& folders);
 
 }  // namespace orgkat
