@@ -19,6 +19,7 @@ struct RunConfig {
   std::string OutputDir;  // where data%d.csv and log-%d.txt go; absolute, ends in '/'
   std::string ProxyFile;  // full path of proxy.txt
   std::chrono::milliseconds HttpTimeout{std::chrono::seconds(120)};
+  std::chrono::milliseconds HttpRequestLimit{0};  // one attempt as a whole; 0: 10 × HttpTimeout
   std::chrono::milliseconds PollInterval{100};
   std::uint32_t RetryPauseMs = 3000;
   int ResumeDelayMs = 30000;
