@@ -45,13 +45,13 @@ std::size_t CountTokens(std::string_view text) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   // The list may already hold URLs: the scan appends and counts the whole list.
-  orgkat::RecordIdList ids;
-  orgkat::ScanRecordUrls("earlier,\"eo_id\":earlier,", ids, {});
+  orgkat::RecordIdList found;
+  orgkat::ScanRecordUrls("earlier,\"eo_id\":earlier,", found, {});
   std::vector<std::string> lines;
-  orgkat::ScanRecordUrls(std::string(text), ids,
+  orgkat::ScanRecordUrls(std::string(text), found,
                          [&](const std::string& message) { lines.push_back(message); });
   std::vector<std::string> urls;
-  for (std::size_t i = 0; i < ids.size(); ++i) urls.push_back(orgkat::RecordUrl(kHost, ids[i]));
+  for (std::size_t i = 0; i < found.size(); ++i) urls.push_back(orgkat::RecordUrl(kHost, found[i]));
   if (urls.empty() || urls[0] != kPrefix + "earlier.json") Fail("earlier entry lost");
   urls[0] = "earlier";
 
