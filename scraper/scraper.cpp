@@ -82,7 +82,7 @@ void TScraper::Execute() {
     // Saving the log reports its own failures; nothing is left to report this one to.
   }
   UrlQueue.clear();
-  FoundUrls.clear();
+  FoundIds.clear();
 }
 
 void TScraper::RunPhases() {
@@ -90,13 +90,13 @@ void TScraper::RunPhases() {
   CursorHourGlass = true;
   Synchronize([this] { UpdateRunState(); });
 
-  UrlQueue.assign({ListUrl(Config->ApiHost)});
-  FoundUrls.clear();
+  UrlQueue.Assign(ListUrl(Config->ApiHost));
+  FoundIds.clear();
   if (RunPhase(Phase::List) == PhaseEnd::Stopped) return;
   ProgressBarPosition = 0;
   Synchronize([this] { UpdateProgress(); });
-  UrlQueue.assign(FoundUrls.begin(), FoundUrls.end());
-  FoundUrls.clear();
+  UrlQueue.Assign(std::move(FoundIds), Config->ApiHost);
+  FoundIds.clear();
   if (UrlQueue.empty()) return;
   if (RunPhase(Phase::Records) != PhaseEnd::Stopped) {
     result = "ok";
@@ -154,8 +154,7 @@ TScraper::PhaseEnd TScraper::DispatchLoop(Phase phase) {
       running = RunningList->size();
     }
     if (static_cast<std::int64_t>(running) < Limit && !UrlQueue.empty()) {
-      std::string entry = std::move(UrlQueue.front());
-      UrlQueue.pop_front();
+      std::string entry = UrlQueue.PopFront();
       ++ProgressBarPosition;
       Synchronize([this] { UpdateProgress(); });
       if (!TrimValue(entry).empty()) {
@@ -207,12 +206,11 @@ TScraper::PhaseEnd TScraper::DispatchLoop(Phase phase) {
 }
 
 void TScraper::Consume(Phase phase, TScrapingThread& worker) {
-  const std::string body = std::exchange(worker.html, std::string());
-  const std::string text = DecodeBody(body);
+  // The body goes as soon as it is decoded, before the identifiers or the record tree are built.
+  std::string text = DecodeBody(std::exchange(worker.html, std::string()));
   if (worker.result != 1) return;
   if (phase == Phase::List) {
-    ScanRecordUrls(text, Config->ApiHost, FoundUrls,
-                   [this](const std::string& message) { Log(message); });
+    ScanRecordUrls(std::move(text), FoundIds, [this](const std::string& message) { Log(message); });
   } else {
     WriteRecordRow(text, ResultFile, LastDirector);
   }

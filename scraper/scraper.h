@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -10,8 +9,10 @@
 
 #include "platform/controls.h"
 #include "platform/thread.h"
+#include "scraper/record_id_list.h"
 #include "scraper/result_file.h"
 #include "scraper/run_config.h"
+#include "scraper/url_queue.h"
 #include "scraper/worker_lists.h"
 
 namespace orgkat {
@@ -86,8 +87,8 @@ class TScraper : public TThread {
   std::shared_ptr<std::mutex> ListsLock;
   std::shared_ptr<TWorkerList> RunningList;
   std::shared_ptr<TWorkerList> FinishedList;
-  std::deque<std::string> UrlQueue;
-  std::vector<std::string> FoundUrls;
+  TUrlQueue UrlQueue;
+  RecordIdList FoundIds;
   TResultFile ResultFile;
   std::string LastDirector;
   bool Done = false;

@@ -244,6 +244,10 @@ TEST_F(HttpClientTest, BodiesArriveAsSentWithoutChunkFraming) {
       {"empty", Ok(""), ""},
       {"binary", Ok(binary), binary},
       {"gzip label is not decoded", Ok("zz", "Content-Encoding: gzip\r\n"), "zz"},
+      {"long extension and trailer lines within their limit",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2;x=" + std::string(65000, 'v') +
+           "\r\nok\r\n0\r\nX-T: " + std::string(4000, 't') + "\r\n\r\n",
+       "ok"},
   };
   ScriptedServer server([&](const std::string& request, int) {
     for (const auto& c : cases) {
@@ -335,6 +339,55 @@ TEST_F(HttpClientTest, BodyThatStopsMidwayEndsOnTimeout) {
   auto client = CreateHttpClient(settings);
   std::string body;
   EXPECT_EQ(FailingGet(*client, Url("http", server, "/"), body), "Request aborted on timeout");
+}
+
+TEST_F(HttpClientTest, HeaderArrivingByteByByteRestartsTheInactivityLimit) {
+  // Each byte well inside the limit, the whole header block well beyond it.
+  ScriptedServer server([](const std::string&, int) {
+    return ScriptedReply{Ok("ok", "X-Pad: " + std::string(20, 'p') + "\r\n"), After::kKeepOpen, 0,
+                         std::chrono::milliseconds(40)};
+  });
+  auto settings = Settings();
+  settings.Timeout = std::chrono::seconds(1);
+  auto client = CreateHttpClient(settings);
+  std::string body;
+  client->Get(Url("http", server, "/"), body);
+  EXPECT_EQ(body, "ok");
+}
+
+TEST_F(HttpClientTest, SteadyDripEndsOnTheOverallLimitAsOnInactivity) {
+  ScriptedServer server([](const std::string&, int) {
+    return ScriptedReply{
+        "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(100000, 'd'),
+        After::kClose, 0, std::chrono::milliseconds(20)};
+  });
+  auto settings = Settings();
+  settings.Timeout = std::chrono::seconds(5);
+  settings.RequestLimit = std::chrono::milliseconds(500);
+  auto client = CreateHttpClient(settings);
+  std::string body;
+  EXPECT_EQ(FailingGet(*client, Url("http", server, "/"), body), "Request aborted on timeout");
+  EXPECT_EQ(client->StatusCode(), 404);
+}
+
+TEST_F(HttpClientTest, ChunkLineAboveItsLimitFailsTheRequest) {
+  const std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  const std::string responses[] = {
+      head + "2;x=" + std::string(70000, 'v') + "\r\nok\r\n0\r\n\r\n",
+      head + "2\r\nok\r\n0;" + std::string(70000, 'v') + "\r\n\r\n",
+      head + "2\r\nok\r\n0\r\nX-T: " + std::string(70000, 't') + "\r\n\r\n",
+  };
+  ScriptedServer server([&](const std::string& request, int) {
+    return ScriptedReply{responses[request[5] - '0'], After::kClose};
+  });
+  auto client = CreateHttpClient(Settings());
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    std::string body;
+    EXPECT_EQ(FailingGet(*client, Url("http", server, "/" + std::to_string(i)), body),
+              "Chunk extension or trailer line exceeds the limit of 65536 bytes");
+    EXPECT_EQ(client->StatusCode(), 200);
+  }
 }
 
 TEST_F(HttpClientTest, RefusedConnectionNamesWinsockCode10061) {

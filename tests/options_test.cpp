@@ -132,13 +132,20 @@ TEST_F(OptionsTest, LimitIsAnyIntegerIncludingZeroAndBelow) {
   }
 }
 
-TEST_F(OptionsTest, TimeoutIsAPositiveNumberOfSeconds) {
+TEST_F(OptionsTest, TimeoutAndRequestLimitArePositiveNumbersOfSeconds) {
   EXPECT_EQ(Options({"--timeout", "2.5"}).Config.HttpTimeout, std::chrono::milliseconds(2500));
   EXPECT_EQ(Options({"--timeout", "3"}).Config.HttpTimeout, std::chrono::seconds(3));
-  for (const char* bad : {"0", "-1", "abc", "nan", "inf", "1e300"}) {
-    const auto outcome = Parse({"--timeout", bad});
-    EXPECT_FALSE(outcome.Options) << bad;
-    EXPECT_EQ(outcome.ExitStatus, 2) << bad;
+  EXPECT_EQ(Options({}).Config.HttpRequestLimit, std::chrono::milliseconds(0));
+  EXPECT_EQ(Options({"--request-limit", "0.5"}).Config.HttpRequestLimit,
+            std::chrono::milliseconds(500));
+  EXPECT_EQ(Options({"--request-limit", "3000000"}).Config.HttpRequestLimit,
+            std::chrono::seconds(3000000));
+  for (const char* option : {"--timeout", "--request-limit"}) {
+    for (const char* bad : {"0", "-1", "abc", "nan", "inf", "1e300"}) {
+      const auto outcome = Parse({option, bad});
+      EXPECT_FALSE(outcome.Options) << option << " " << bad;
+      EXPECT_EQ(outcome.ExitStatus, 2) << option << " " << bad;
+    }
   }
 }
 

@@ -122,6 +122,15 @@ std::string ConfigFooter(const std::string& programDir, const UserFolders& folde
   return text;
 }
 
+// A positive number of seconds, at most `maxSeconds`, as whole milliseconds (at least one).
+std::chrono::milliseconds Milliseconds(const std::string& option, double seconds,
+                                       double maxSeconds) {
+  if (!std::isfinite(seconds) || seconds <= 0 || seconds > maxSeconds) {
+    throw UsageError(option + " must be a positive number of seconds");
+  }
+  return std::chrono::milliseconds(std::max<std::int64_t>(1, std::llround(seconds * 1000.0)));
+}
+
 }  // namespace
 
 ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<std::string>& args,
@@ -140,6 +149,7 @@ ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<
   std::string proxy_file;
   std::string limit_text = "5";
   double timeout_seconds = 0;
+  double request_limit_seconds = 0;
   bool no_open = false;
   app.add_option("--api-host", api_host, "directory API host, HOST[:PORT]");
   app.add_option("--site-host", site_host, "directory site host, HOST[:PORT], for the Origin line");
@@ -160,6 +170,9 @@ ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<
                  "else the current directory)");
   auto* timeout = app.add_option("--timeout", timeout_seconds, "the client's inactivity limit")
                       ->default_str("120");
+  auto* request_limit =
+      app.add_option("--request-limit", request_limit_seconds, "overall limit of one request")
+          ->default_str("10 x --timeout");
   if (program == "orgkat-cli") {
     app.add_flag("--no-open", no_open, "never open the result file in the desktop's application");
   }
@@ -213,14 +226,13 @@ ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<
     config.ProxyFile = proxy_file.empty() ? programDir + "proxy.txt"
                                           : fs::absolute(proxy_file).lexically_normal().string();
 
+    // A week is far beyond any sensible inactivity limit and keeps the milliseconds in range.
+    constexpr double kWeek = 7 * 24 * 3600;
     if (timeout->count() > 0) {
-      // A week is far beyond any sensible inactivity limit and keeps the milliseconds in range.
-      if (!std::isfinite(timeout_seconds) || timeout_seconds <= 0 ||
-          timeout_seconds > 7 * 24 * 3600) {
-        throw UsageError("--timeout must be a positive number of seconds");
-      }
-      config.HttpTimeout = std::chrono::milliseconds(
-          std::max<std::int64_t>(1, std::llround(timeout_seconds * 1000.0)));
+      config.HttpTimeout = Milliseconds("--timeout", timeout_seconds, kWeek);
+    }
+    if (request_limit->count() > 0) {
+      config.HttpRequestLimit = Milliseconds("--request-limit", request_limit_seconds, 10 * kWeek);
     }
     return {std::move(options), 0, {}};
   } catch (const UsageError& e) {

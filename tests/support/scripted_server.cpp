@@ -65,6 +65,16 @@ int ConnectLoopback(std::uint16_t port) {
   return -1;
 }
 
+// Sends the bytes one at a time, each after `gap`; the drip ends early when stop_fd turns readable.
+bool Drip(Channel& channel, const std::string& bytes, std::chrono::milliseconds gap, int stop_fd) {
+  for (const char byte : bytes) {
+    pollfd stop = {stop_fd, POLLIN, 0};
+    if (::poll(&stop, 1, static_cast<int>(gap.count())) != 0) return false;
+    if (!channel.WriteAll(std::string(1, byte))) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void ScriptedServer::SslCtxFree::operator()(void* ctx) const {
@@ -179,7 +189,10 @@ void ScriptedServer::Serve(int fd) {
       requests_.push_back(request);
     }
     const ScriptedReply reply = responder_(request, request_count_++);
-    if (!channel.WriteAll(reply.bytes)) break;
+    if (reply.gap.count() > 0 ? !Drip(channel, reply.bytes, reply.gap, stop_pipe_[0])
+                              : !channel.WriteAll(reply.bytes)) {
+      break;
+    }
     switch (reply.after) {
       case ScriptedReply::After::kKeepOpen:
         break;

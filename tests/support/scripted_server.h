@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -24,6 +25,8 @@ struct ScriptedReply {
   std::string bytes;
   After after = After::kKeepOpen;
   std::uint16_t tunnel_port = 0;
+  // When set, the bytes go out one at a time, each after this pause (a slowly dripping server).
+  std::chrono::milliseconds gap{0};
 };
 
 // A TCP or TLS server on 127.0.0.1 (port 0) that records every request header block it receives
