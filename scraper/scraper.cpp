@@ -82,6 +82,7 @@ void TScraper::Execute() {
     ProgressBarPosition = 0;
     Synchronize([this] { UpdateProgress(); });
     UrlQueue.assign(FoundUrls.begin(), FoundUrls.end());
+    Summary_.RecordsFound = UrlQueue.size();
     FoundUrls.clear();
     if (!UrlQueue.empty()) {
       if (RunPhase(Phase::Records) != PhaseEnd::Stopped) {
@@ -103,6 +104,7 @@ TScraper::PhaseEnd TScraper::RunPhase(Phase phase) {
     if (phase == Phase::Records) {
       ResultFile.OpenResultFile(Config->OutputDir, Config->Ticks->Now(),
                                 [this](const std::string& message) { Log(message); });
+      Summary_.ResultPath = ResultFile.Path();
     }
     ProgressBarPosition = 0;
     ProgressBarMax = ClampedCount(UrlQueue.size());
@@ -183,12 +185,16 @@ TScraper::PhaseEnd TScraper::DispatchLoop(Phase phase) {
 void TScraper::Consume(Phase phase, TScrapingThread& worker) {
   const std::string body = std::exchange(worker.html, std::string());
   const std::string text = DecodeBody(body);
-  if (worker.result != 1) return;
+  if (worker.result != 1) {
+    if (phase == Phase::Records && worker.result == -1) Summary_.LostUrls.push_back(worker.url);
+    return;
+  }
   if (phase == Phase::List) {
     ScanRecordUrls(text, Config->ApiHost, FoundUrls,
                    [this](const std::string& message) { Log(message); });
   } else {
     WriteRecordRow(text, ResultFile, LastDirector);
+    ++Summary_.RowsWritten;
   }
 }
 
@@ -241,6 +247,7 @@ void TScraper::SaveLogFile() {
       throw;
     }
     FileDescriptor fd(file.fd);
+    Summary_.LogPath = file.path;
     LogsMemo->AppendLine(LogLine("Работа завершена, лог записан в " + file.path));
     const std::string text = LogsMemo->Text();
     WriteAll(fd.get(), file.path, text.data(), text.size());
