@@ -44,6 +44,11 @@ TEST(ProgressLine, FitsTheWidthAndShowsWhatTheMomentNeeds) {
        "[#" + std::string(29, ' ') + "] " + hint + "  0.4/с ~12 мин"},
       // Held: the pause instead of rate and time left.
       {View(State::Held, 12, 300, 200, 0.4), "[#" + std::string(29, ' ') + "] " + hint + "  пауза"},
+      // Narrower: the bar goes before the pause, and the rate before the time left.
+      {View(State::Held, 12, 300, 30), hint + "  пауза"},
+      {View(State::Records, 12, 300, 40, 0.4), hint + "  0.4/с ~12 мин"},
+      {View(State::Records, 12, 300, 32, 0.4), hint + "  ~12 мин"},
+      {View(State::Records, 12, 300, 31, 0.4), "[     ] " + hint},
       // The list request: no bar, its total is not known yet.
       {View(State::ListRequest, 1, 1, 200), "запрашиваем список организаций…"},
       {View(State::ListRequest, 1, 1, 20), "запрашиваем список о"},

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 #include "platform/progress_model.h"
 
@@ -61,31 +62,34 @@ std::string FormatProgressLine(const ProgressView& view) {
     return Cut(counts, width);
   }
 
-  std::string text;
-  bool bar = true;
-  switch (view.Phase) {
-    case ProgressView::State::ListRequest:
-      text = "запрашиваем список организаций…";
-      bar = false;
-      break;
-    case ProgressView::State::Held:
-      text = view.Hint + (view.Hint.empty() ? "пауза" : "  пауза");
-      break;
-    case ProgressView::State::Records:
-      text = view.Hint;
-      if (view.Rate && *view.Rate > 0) {
-        char rate[32];
-        std::snprintf(rate, sizeof rate, "  %.1f/с ", *view.Rate);
-        text += rate + TimeLeftText((model.Max() - model.Position()) / *view.Rate);
-      }
-      break;
+  if (view.Phase == ProgressView::State::ListRequest) {
+    return Cut("запрашиваем список организаций…", width);
   }
-  if (!bar) return Cut(text, width);
 
-  // The bar gives way to the text; below a few cells it is left out.
-  const int cells = std::min(kMaxBarCells, width - Columns(text) - 3);
-  if (cells < kMinBarCells) return Cut(text, width);
-  return Bar(model.Fraction(), cells) + " " + text;
+  // What follows the counts, most wanted first; each is tried with and without the bar before a
+  // shorter one is, so the rate gives way before the time left, and the bar before the pause.
+  std::vector<std::string> extras;
+  if (view.Phase == ProgressView::State::Held) {
+    extras.push_back("  пауза");
+  } else if (view.Rate && *view.Rate > 0) {
+    const auto left = TimeLeftText((model.Max() - model.Position()) / *view.Rate);
+    char rate[32];
+    std::snprintf(rate, sizeof rate, "  %.1f/с ", *view.Rate);
+    extras.push_back(rate + left);
+    extras.push_back("  " + left);
+  }
+  extras.emplace_back();
+  for (const auto& extra : extras) {
+    const std::string text = view.Hint.empty()
+                                 ? extra.substr(std::min<std::size_t>(2, extra.size()))
+                                 : view.Hint + extra;
+    const int cells = std::min(kMaxBarCells, width - Columns(text) - 3);
+    if (cells >= kMinBarCells) {
+      return Bar(model.Fraction(), cells) + (text.empty() ? "" : " " + text);
+    }
+    if (Columns(text) <= width) return text;
+  }
+  return Cut(view.Hint, width);
 }
 
 }  // namespace orgkat
