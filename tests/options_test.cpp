@@ -129,7 +129,7 @@ TEST_F(OptionsTest, TheProxyFileIsCheckedBeforeTheRun) {
       {"proxy.test:0\n", true, "is not a number from 1 to 65535", ""},
       {"proxy.test\n", false, "", "does not give HOST:PORT"},
       {":3128\n", true, "", "does not give HOST:PORT"},
-      {"proxy.test:\n", true, "", "does not give HOST:PORT"},
+      {"proxy.test:\n", true, "the port '' is not a number from 1 to 65535", ""},
   };
   const auto path = dir_ / "proxy.txt";
   for (const auto& c : cases) {

@@ -125,8 +125,9 @@ std::int32_t ParseLimit(const std::string& text) {
 }
 
 // The proxy file as the workers will read it. One named on the command line must be there; the
-// default one is optional. A first line without host and port sends the run out directly, which
-// the operator should know about; a port that cannot be used is an error.
+// default one is optional. A first line that names no host (no ':', or nothing before it) sends
+// the run out directly, which the operator should know about; a host with a port that cannot be
+// used (empty, not a number, out of range) is an error.
 void CheckProxyFile(const std::string& path, bool named, std::vector<std::string>& notices) {
   std::error_code ec;
   if (named && !fs::exists(path, ec)) {
@@ -141,7 +142,7 @@ void CheckProxyFile(const std::string& path, bool named, std::vector<std::string
     return;
   }
   if (!setting.FirstLine) return;
-  if (setting.Host.empty() || setting.Port.empty()) {
+  if (setting.Host.empty()) {
     notices.push_back("the proxy file " + path + " does not give HOST:PORT on its first line ('" +
                       *setting.FirstLine + "'); requests go out without a proxy");
     return;
