@@ -225,6 +225,14 @@ TEST_F(CliEndToEnd, UnusableCertificateFilesAreNamedAndTheRunGoesOn) {
        "the client certificate files are missing: 01cert.pem, 01key.pem;"},
       {[](const fs::path& dir) { std::ofstream(dir / "01key.pem") << "not a key\n"; },
        "the client certificate cannot be used: Can't load private key file \"01key.pem\""},
+      {[](const fs::path& dir) {
+         const std::string command = "openssl pkey -in " + (certs_ / "01key.pem").string() +
+                                     " -passin pass:qwzxkvbn -aes128 -passout pass:another -out " +
+                                     (dir / "01key.pem").string();
+         ASSERT_EQ(std::system(command.c_str()), 0);
+       },
+       "the client certificate cannot be used: Can't load private key file \"01key.pem\" (is the "
+       "key protected by the program's pass phrase?)"},
   };
   StartServer({"--count", "3"});
   for (const auto& c : cases) {
