@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QDesktopServices>
+#include <QMessageBox>
 #include <QUrl>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +24,15 @@ void OpenWithDesktop(const std::string& path) {
       [&path] { QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path))); });
 }
 
+// A message box needs a display; without one the message on standard error has to do.
+bool DisplayPresent() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -32,6 +42,12 @@ int main(int argc, char** argv) {
       "orgkat", args, orgkat::ProgramDirectory(), orgkat::QueryUserFolders());
   if (!parsed.Options) {
     (parsed.ExitStatus == 0 ? std::cout : std::cerr) << parsed.Text << std::flush;
+    if (parsed.ExitStatus != 0 && DisplayPresent()) {
+      // Started from a desktop menu, nobody sees standard error.
+      QApplication app(argc, argv);
+      QMessageBox::critical(nullptr, QString::fromUtf8(orgkat::kApplicationTitle),
+                            QString::fromStdString(parsed.Text));
+    }
     return parsed.ExitStatus;
   }
   if (!parsed.Options->Config.OpenFile) parsed.Options->Config.OpenFile = OpenWithDesktop;
@@ -47,6 +63,7 @@ int main(int argc, char** argv) {
   const int status = [&] {
     orgkat::TMainForm form(*parsed.Options);
     form.show();
+    for (const auto& notice : parsed.Options->Notices) form.ShowNotice(notice);
     return QApplication::exec();
   }();
 

@@ -96,6 +96,7 @@ void TScraper::RunPhases() {
   ProgressBarPosition = 0;
   Synchronize([this] { UpdateProgress(); });
   UrlQueue.Assign(std::move(FoundIds), Config->ApiHost);
+  Summary_.RecordsFound = UrlQueue.size();
   FoundIds.clear();
   if (UrlQueue.empty()) return;
   if (RunPhase(Phase::Records) != PhaseEnd::Stopped) {
@@ -129,6 +130,7 @@ TScraper::PhaseEnd TScraper::RunPhase(Phase phase) {
     if (phase == Phase::Records) {
       ResultFile.OpenResultFile(Config->OutputDir, Config->Ticks->Now(),
                                 [this](const std::string& message) { Log(message); });
+      Summary_.ResultPath = ResultFile.Path();
     }
     ProgressBarPosition = 0;
     ProgressBarMax = ClampedCount(UrlQueue.size());
@@ -208,11 +210,15 @@ TScraper::PhaseEnd TScraper::DispatchLoop(Phase phase) {
 void TScraper::Consume(Phase phase, TScrapingThread& worker) {
   // The body goes as soon as it is decoded, before the identifiers or the record tree are built.
   std::string text = DecodeBody(std::exchange(worker.html, std::string()));
-  if (worker.result != 1) return;
+  if (worker.result != 1) {
+    if (phase == Phase::Records && worker.result == -1) Summary_.LostUrls.push_back(worker.url);
+    return;
+  }
   if (phase == Phase::List) {
     ScanRecordUrls(std::move(text), FoundIds, [this](const std::string& message) { Log(message); });
   } else {
     WriteRecordRow(text, ResultFile, LastDirector);
+    ++Summary_.RowsWritten;
   }
 }
 
@@ -268,6 +274,7 @@ void TScraper::SaveLogFile() {
       throw;
     }
     FileDescriptor fd(file.fd);
+    Summary_.LogPath = file.path;
     LogsMemo->AppendLine(LogLine("Работа завершена, лог записан в " + file.path));
     const std::string text = LogsMemo->Text();
     WriteAll(fd.get(), file.path, text.data(), text.size());

@@ -55,6 +55,11 @@ class TScraper : public TThread {
     bool Completed = false;      // "Сбор данных завершен" was logged
     bool ErrorReported = false;  // an error was reported ("Ошибка: ...")
     bool LogFileSaved = false;
+    std::size_t RecordsFound = 0;  // URLs handed to the records phase
+    std::size_t RowsWritten = 0;
+    std::vector<std::string> LostUrls;  // records that failed after their last attempt
+    std::string ResultPath;             // empty when no result file was made
+    std::string LogPath;
   };
   const RunSummary& Summary() const { return Summary_; }
 

@@ -2,14 +2,21 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <stdexcept>
 
 #include "app/common/file_places.h"
+#include "platform/tls_context.h"
+#include "scraper/proxy_file.h"
+#include "scraper/request_profile.h"
 
 namespace orgkat {
 namespace {
@@ -29,12 +36,27 @@ std::string Trim(const std::string& text) {
   return text.substr(first, last - first + 1);
 }
 
-// A host goes into URLs and header lines: it must be one word without a path.
+// The system's resolver takes any number as a port and wraps it into 16 bits, so 99999 would
+// silently become another port.
+bool ValidPort(const std::string& port) {
+  unsigned value = 0;
+  const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), value);
+  return !port.empty() && ec == std::errc() && end == port.data() + port.size() && value >= 1 &&
+         value <= 65535;
+}
+
+// A host goes into URLs and header lines: it must be one word without a path, and a port after
+// its first ':' must be usable.
 std::string HostProblem(const std::string& host) {
   if (host.empty()) return "is empty";
   const bool bad = std::any_of(host.begin(), host.end(),
                                [](unsigned char c) { return c <= 0x20 || c == 0x7f || c == '/'; });
   if (bad) return "must not contain spaces, control characters or '/'";
+  if (const auto colon = host.find(':'); colon != std::string::npos) {
+    if (colon == 0) return "'" + host + "' names no host before ':'";
+    const auto port = host.substr(colon + 1);
+    if (!ValidPort(port)) return "'" + host + "': the port must be a number from 1 to 65535";
+  }
   return {};
 }
 
@@ -48,15 +70,19 @@ struct ConfigValues {
 ConfigValues ReadConfigFile(const fs::path& path) {
   ConfigValues values;
   if (path.empty()) return values;
+  std::error_code ec;
+  const auto status = fs::status(path, ec);
+  if (!fs::exists(status)) return values;
+  // A directory opens as a stream on some systems and reads as empty, which would hide the error.
+  if (!fs::is_regular_file(status)) throw UsageError(path.string() + ": is not a regular file");
   std::ifstream in(path);
-  if (!in) {
-    if (!fs::exists(path)) return values;
-    throw UsageError(path.string() + ": cannot be read");
-  }
+  if (!in) throw UsageError(path.string() + ": cannot be read");
   std::string line;
   int number = 0;
   while (std::getline(in, line)) {
     ++number;
+    // Editors on some systems start a UTF-8 file with a byte-order mark.
+    if (number == 1 && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
     const auto where = path.string() + ":" + std::to_string(number) + ": ";
     if (const auto hash = line.find('#'); hash != std::string::npos) line.erase(hash);
     line = Trim(line);
@@ -98,12 +124,12 @@ std::string AbsoluteDirectory(const std::string& dir, const std::string& option)
   return text;
 }
 
-// Any whole number in the signed 32-bit range, nothing else (not even an empty text).
+// A whole number from 1 up: with none allowed at once the run would wait for ever.
 std::int32_t ParseLimit(const std::string& text) {
   std::int32_t value = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || ec != std::errc() || end != text.data() + text.size()) {
-    throw UsageError("--limit must be a whole number, not '" + text + "'");
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value < 1) {
+    throw UsageError("--limit must be a whole number of 1 or more, not '" + text + "'");
   }
   return value;
 }
@@ -130,6 +156,64 @@ std::chrono::milliseconds Milliseconds(const std::string& option, double seconds
   }
   return std::chrono::milliseconds(std::max<std::int64_t>(1, std::llround(seconds * 1000.0)));
 }
+// The proxy file as the workers will read it. One named on the command line must be there; the
+// default one is optional. A first line that names no host (no ':', or nothing before it) sends
+// the run out directly, which the operator should know about; a host with a port that cannot be
+// used (empty, not a number, out of range) is an error.
+void CheckProxyFile(const std::string& path, bool named, std::vector<std::string>& notices) {
+  std::error_code ec;
+  if (named && !fs::exists(path, ec)) {
+    throw UsageError("--proxy-file: '" + path + "' does not exist");
+  }
+  ProxySetting setting;
+  try {
+    setting = ReadProxyFile(path);
+  } catch (const std::exception& e) {
+    if (named) throw UsageError(std::string("--proxy-file: ") + e.what());
+    notices.push_back(std::string(e.what()) + "; every request will fail");
+    return;
+  }
+  if (!setting.FirstLine) return;
+  if (setting.Host.empty()) {
+    notices.push_back("the proxy file " + path + " does not give HOST:PORT on its first line ('" +
+                      *setting.FirstLine + "'); requests go out without a proxy");
+    return;
+  }
+  if (!ValidPort(setting.Port)) {
+    throw UsageError("the proxy file " + path + ": the port '" + setting.Port +
+                     "' is not a number from 1 to 65535");
+  }
+}
+
+constexpr const char* kCliFooter = R"(Files:
+  01cert.pem, 01key.pem  the client certificate and its private key, read from --cert-dir, else
+                         cert_dir of orgkat.conf, else the current working directory; the key
+                         is protected by the program's pass phrase
+  orgkat.conf            lines "api_host = HOST[:PORT]", "site_host = HOST[:PORT]" and
+                         "cert_dir = DIR", '#' starts a comment; where it is looked for: below
+  proxy.txt              beside the program, optional: "HOST:PORT" on its first line
+
+While it runs:
+  Ctrl-C, SIGTERM, SIGHUP or the key s   stop (a second Ctrl-C ends the program at once)
+  SIGUSR1 or the key p                   pause / resume
+  Log lines go to standard output; the progress line and the closing summary to standard error.
+
+Exit status:
+  0    the run completed and every record found has its row
+  1    the run ended otherwise (no records, a failed list request, an error, log not saved)
+  2    a usage error or a check before the run failed
+  3    the run completed, but some records failed after their last attempt
+  130  the operator stopped the run
+)";
+
+constexpr const char* kWindowFooter = R"(Files:
+  01cert.pem, 01key.pem  the client certificate and its private key, read from --cert-dir, else
+                         cert_dir of orgkat.conf, else the current working directory; the key
+                         is protected by the program's pass phrase
+  orgkat.conf            lines "api_host = HOST[:PORT]", "site_host = HOST[:PORT]" and
+                         "cert_dir = DIR", '#' starts a comment; where it is looked for: below
+  proxy.txt              beside the program, optional: "HOST:PORT" on its first line
+)";
 
 }  // namespace
 
@@ -151,34 +235,48 @@ ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<
   double timeout_seconds = 0;
   double request_limit_seconds = 0;
   bool no_open = false;
-  app.add_option("--api-host", api_host, "directory API host, HOST[:PORT]");
-  app.add_option("--site-host", site_host, "directory site host, HOST[:PORT], for the Origin line");
+  app.get_formatter()->column_width(32);
+  app.add_option("--api-host", api_host,
+                 "directory API host (from orgkat.conf, else " + defaults.ApiHost + ")")
+      ->type_name("HOST[:PORT]");
+  app.add_option("--site-host", site_host,
+                 "directory site host for the Origin line (from orgkat.conf, else " +
+                     defaults.SiteHost + ")")
+      ->type_name("HOST[:PORT]");
   const bool window = program != "orgkat-cli";
   app.add_option("--output-dir", output_dir,
-                 window ? "where data%d.csv and log-%d.txt go (default: the program's directory "
+                 window ? "where data<N>.csv and log-<N>.txt go (default: the program's directory "
                           "if a file can be created there, else the folder orgkat in the user's "
                           "documents folder)"
-                        : "where data%d.csv and log-%d.txt go (default: the program's directory "
-                          "if a file can be created there, else the current directory)");
-  app.add_option("--proxy-file", proxy_file, "the proxy file")
+                        : "where data<N>.csv and log-<N>.txt go (default: the program's directory "
+                          "if a file can be created there, else the current directory)")
+      ->type_name("DIR");
+  app.add_option("--proxy-file", proxy_file, "the proxy file; must exist when named here")
+      ->type_name("PATH")
       ->default_str(programDir + "proxy.txt");
-  app.add_option("--limit", limit_text, "largest number of requests at once (0 or less: none)")
+  app.add_option("--limit", limit_text, "largest number of requests at once")
+      ->type_name("N")
       ->default_str("5");
+  auto* timeout =
+      app.add_option("--timeout", timeout_seconds, "inactivity limit of one request, in seconds")
+          ->type_name("SECONDS")
+          ->default_str("120");
+  auto* request_limit = app.add_option("--request-limit", request_limit_seconds,
+                                       "overall limit of one request attempt, in seconds")
+                            ->type_name("SECONDS")
+                            ->default_str("10 x --timeout");
   std::string cert_dir;
   app.add_option("--cert-dir", cert_dir,
                  "where 01cert.pem and 01key.pem are read (default: cert_dir of orgkat.conf, "
-                 "else the current directory)");
-  auto* timeout = app.add_option("--timeout", timeout_seconds, "the client's inactivity limit")
-                      ->default_str("120");
-  auto* request_limit =
-      app.add_option("--request-limit", request_limit_seconds, "overall limit of one request")
-          ->default_str("10 x --timeout");
+                 "else the current directory)")
+      ->type_name("DIR");
   if (program == "orgkat-cli") {
     app.add_flag("--no-open", no_open, "never open the result file in the desktop's application");
   }
 
   const auto config_file = FindConfigFile(programDir, folders);
-  app.footer(ConfigFooter(programDir, folders, config_file));
+  app.footer(std::string(program == "orgkat-cli" ? kCliFooter : kWindowFooter) + "\n" +
+             ConfigFooter(programDir, folders, config_file));
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
@@ -225,6 +323,7 @@ ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<
     }
     config.ProxyFile = proxy_file.empty() ? programDir + "proxy.txt"
                                           : fs::absolute(proxy_file).lexically_normal().string();
+    CheckProxyFile(config.ProxyFile, app.count("--proxy-file") > 0, options.Notices);
 
     // A week is far beyond any sensible inactivity limit and keeps the milliseconds in range.
     constexpr double kWeek = 7 * 24 * 3600;
@@ -238,6 +337,65 @@ ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<
   } catch (const UsageError& e) {
     return {std::nullopt, 2, program + ": " + e.what() + "\n"};
   }
+}
+
+namespace {
+
+// Creates, writes and removes a file, as a run will: a read-only mount, a folder the user may not
+// write to or a full disk fail here instead of after the list request.
+std::string OutputDirectoryProblem(const std::string& dir) {
+  const std::string probe = dir + ".orgkat-write-check-" + std::to_string(std::random_device{}());
+  std::FILE* file = std::fopen(probe.c_str(), "wx");
+  if (file == nullptr) {
+    return "no file can be created in the output directory " + dir + ": " + std::strerror(errno);
+  }
+  const bool written = std::fputc('\n', file) != EOF && std::fflush(file) == 0;
+  const int error = errno;
+  const bool closed = std::fclose(file) == 0;
+  std::remove(probe.c_str());
+  if (!written || !closed) {
+    return "nothing can be written in the output directory " + dir + ": " +
+           std::strerror(written ? errno : error);
+  }
+  return {};
+}
+
+// The client certificate as every worker will load it at its first handshake.
+std::string CertificateProblem(const RunConfig& config) {
+  const auto tls = RequestSettings(config).Tls;
+  if (!tls) return {};
+  std::error_code ec;
+  const auto cwd = fs::current_path(ec).string();
+  std::string missing;
+  for (const auto& name : {tls->CertFile, tls->PrivKeyFile}) {
+    if (!fs::exists(name, ec)) missing += (missing.empty() ? "" : ", ") + name;
+  }
+  std::string problem;
+  if (!missing.empty()) {
+    problem = "the client certificate files are missing: " + missing;
+  } else {
+    try {
+      TlsContext(*tls).Get();
+      return {};
+    } catch (const std::exception& e) {
+      problem = std::string("the client certificate cannot be used: ") + e.what() +
+                " (is the key protected by the program's pass phrase?)";
+    }
+  }
+  return problem + "; working directory " + cwd +
+         "; every request will fail with \"Connection aborted on request\"";
+}
+
+}  // namespace
+
+RunReadiness CheckBeforeRun(const RunConfig& config) {
+  RunReadiness readiness;
+  readiness.Error = OutputDirectoryProblem(config.OutputDir);
+  if (!readiness.Error.empty()) return readiness;
+  if (auto problem = CertificateProblem(config); !problem.empty()) {
+    readiness.Notices.push_back(std::move(problem));
+  }
+  return readiness;
 }
 
 }  // namespace orgkat

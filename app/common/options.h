@@ -17,6 +17,9 @@ struct FrontEndOptions {
   RunConfig Config;  // hosts, output directory (absolute, ending in '/'), proxy file, timeout
   std::int32_t Limit = 5;
   bool NoOpen = false;  // orgkat-cli only
+  // What the operator should hear about before a run that does not stop it, e.g. a proxy file
+  // whose first line names no host and port (the run then goes out directly).
+  std::vector<std::string> Notices;
 };
 
 // The outcome of parsing: either options to run with, or an exit status with the text to print
@@ -33,5 +36,15 @@ struct ParseOutcome {
 // program's directory cannot take it.
 ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<std::string>& args,
                                   const std::string& programDir, const UserFolders& folders);
+
+// The checks whose answer depends on the moment, made just before a run is created.
+struct RunReadiness {
+  // Not empty: the run must not start (no file can be created in the output directory).
+  std::string Error;
+  // The run may start, but the operator should know (the client certificate cannot be used, so
+  // every request will fail).
+  std::vector<std::string> Notices;
+};
+RunReadiness CheckBeforeRun(const RunConfig& config);
 
 }  // namespace orgkat

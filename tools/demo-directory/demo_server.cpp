@@ -5,6 +5,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
+#include <cctype>
 #include <charconv>
 #include <chrono>
 #include <string_view>
@@ -37,6 +38,21 @@ std::optional<std::int64_t> RecordId(std::string_view target) {
     return std::nullopt;
   }
   return id;
+}
+
+// The origin-form part of a request target. A client that goes through a proxy names the whole
+// URL ("https://host:port/path", the absolute form), also inside a CONNECT tunnel.
+std::string_view OriginForm(std::string_view target) {
+  for (const std::string_view scheme : {"https://", "http://"}) {
+    if (target.size() < scheme.size()) continue;
+    std::string lowered(target.substr(0, scheme.size()));
+    std::transform(lowered.begin(), lowered.end(), lowered.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (lowered != scheme) continue;
+    const auto slash = target.find('/', scheme.size());
+    return slash == std::string_view::npos ? std::string_view("/") : target.substr(slash);
+  }
+  return target;
 }
 
 }  // namespace
@@ -74,7 +90,8 @@ class DemoServer::Session : public std::enable_shared_from_this<Session> {
       return;
     }
     const auto& request = parser_->get();
-    const std::string_view target(request.target().data(), request.target().size());
+    const std::string_view target =
+        OriginForm(std::string_view(request.target().data(), request.target().size()));
     const auto id = RecordId(target);
     server.account_.RequestStarted(id.has_value());
 
