@@ -72,6 +72,24 @@ bool FileIdentity::operator==(const FileIdentity& other) const {
          modified == other.modified && changed == other.changed;
 }
 
+void ClientCredentials::CompleteFrom(X509_STORE* trust, Chain& chain) {
+  // As the library completes a lone certificate in a handshake: as far as the trust locations
+  // lead, whether or not the result verifies, root included.
+  std::unique_ptr<X509_STORE_CTX, StoreContextRelease> search(X509_STORE_CTX_new());
+  if (!search || X509_STORE_CTX_init(search.get(), trust, chain.leaf.get(), nullptr) != 1) {
+    ERR_clear_error();
+    return;
+  }
+  X509_verify_cert(search.get());
+  ERR_clear_error();
+  STACK_OF(X509)* found = X509_STORE_CTX_get0_chain(search.get());
+  for (int i = 1; i < sk_X509_num(found); ++i) {
+    X509* cert = sk_X509_value(found, i);
+    X509_up_ref(cert);
+    chain.rest.emplace_back(cert);
+  }
+}
+
 ClientCredentials& ClientCredentials::Shared() {
   static ClientCredentials credentials;
   return credentials;
@@ -105,16 +123,18 @@ ClientCredentials::Outcome ClientCredentials::UsePrivateKey(SSL_CTX* context,
 }
 
 ClientCredentials::Outcome ClientCredentials::UseCertificateChain(SSL_CTX* context,
-                                                                  const std::string& path) {
+                                                                  const std::string& path,
+                                                                  X509_STORE* trust) {
   const auto now = Look(path);
   if (!now) return Outcome::kMissing;
   std::lock_guard lock(mutex_);
   auto cached = chains_.find(path);
-  if (cached == chains_.end() || !(cached->second.identity == *now)) {
+  if (cached == chains_.end() || !(cached->second.identity == *now) ||
+      cached->second.trust != trust) {
     if (cached != chains_.end()) chains_.erase(cached);
     auto opened = Open(path);
     if (!opened) return Outcome::kUnreadable;
-    Chain chain{opened->identity, {}, {}};
+    Chain chain{opened->identity, trust, {}, {}};
     // As the library reads a chain file: the first certificate may carry trust settings, the
     // others may not, and the file ends where no further certificate begins.
     chain.leaf.reset(PEM_read_bio_X509_AUX(opened->bio.get(), nullptr, nullptr, nullptr));
@@ -132,9 +152,12 @@ ClientCredentials::Outcome ClientCredentials::UseCertificateChain(SSL_CTX* conte
     if (ERR_GET_LIB(end) != ERR_LIB_PEM || ERR_GET_REASON(end) != PEM_R_NO_START_LINE) {
       return Outcome::kUnreadable;
     }
+    if (chain.rest.empty() && trust != nullptr) CompleteFrom(trust, chain);
     cached = chains_.emplace(path, std::move(chain)).first;
   }
   const Chain& chain = cached->second;
+  // The chain is complete already, so no handshake needs to search the trust locations for it.
+  SSL_CTX_set_mode(context, SSL_MODE_NO_AUTO_CHAIN);
   bool used = SSL_CTX_use_certificate(context, chain.leaf.get()) == 1 &&
               SSL_CTX_clear_chain_certs(context) == 1;
   for (const auto& cert : chain.rest) {

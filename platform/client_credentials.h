@@ -35,8 +35,10 @@ class ClientCredentials {
 
   // Puts the key of `path`, decrypted with `pass_phrase`, into `context`.
   Outcome UsePrivateKey(SSL_CTX* context, const std::string& path, const std::string& pass_phrase);
-  // Puts the certificate of `path` and the chain certificates that follow it into `context`.
-  Outcome UseCertificateChain(SSL_CTX* context, const std::string& path);
+  // Puts the certificate of `path` and its chain into `context`: the certificates that follow it
+  // in the file or, when none do, the chain that the library would otherwise complete from
+  // `trust` in every handshake (built here once for the file's content).
+  Outcome UseCertificateChain(SSL_CTX* context, const std::string& path, X509_STORE* trust);
 
   // The one instance of the process.
   static ClientCredentials& Shared();
@@ -58,9 +60,15 @@ class ClientCredentials {
   };
   struct Chain {
     FileIdentity identity;
+    X509_STORE* trust = nullptr;
     X509Ptr leaf;
     std::vector<X509Ptr> rest;
   };
+
+  struct StoreContextRelease {
+    void operator()(X509_STORE_CTX* search) const { X509_STORE_CTX_free(search); }
+  };
+  static void CompleteFrom(X509_STORE* trust, Chain& chain);
 
   std::mutex mutex_;  // guards keys_ and chains_
   std::map<std::string, Key> keys_;

@@ -70,7 +70,8 @@ ssl::context TlsContext::Build() const {
     case ClientCredentials::Outcome::kUnreadable:
       throw TlsSetupError("Can't load private key file " + Quoted(settings_.PrivKeyFile));
   }
-  switch (credentials.UseCertificateChain(native, settings_.CertFile)) {
+  X509_STORE* trust = DefaultTrustStore();
+  switch (credentials.UseCertificateChain(native, settings_.CertFile, trust)) {
     case ClientCredentials::Outcome::kUsed:
       break;
     case ClientCredentials::Outcome::kMissing:
@@ -78,10 +79,9 @@ ssl::context TlsContext::Build() const {
     case ClientCredentials::Outcome::kUnreadable:
       throw TlsSetupError("Can't read certificate file " + Quoted(settings_.CertFile));
   }
-
-  X509_STORE* trust = DefaultTrustStore();
   if (trust == nullptr) throw TlsSetupError("Can't load the default trust locations");
   SSL_CTX_set1_cert_store(native, trust);
+
   // SSL 3.0 is the wanted floor; a library built without it refuses that bound, and its own
   // lowest version (TLS 1.0) is then the floor.
   if (SSL_CTX_set_min_proto_version(native, SSL3_VERSION) != 1 &&
