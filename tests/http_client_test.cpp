@@ -9,6 +9,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "platform/client_credentials.h"
 #include "platform/tls_context.h"
 #include "tests/support/scripted_server.h"
 #include "tests/support/test_certificates.h"
@@ -624,6 +625,55 @@ TEST_F(CredentialFilesTest, WorkersSettingUpAtOnceWhileTheFilesAreReplacedAllSuc
   }
   for (auto& worker : workers) worker.join();
   EXPECT_EQ(failures.load(), 0);
+}
+
+// A certificate alone in its file is sent with the chain that the trust locations complete, as
+// the library would complete it in the handshake; a file with its own chain is sent as it is.
+TEST_F(CredentialFilesTest, ALoneCertificateGetsTheChainOfTheTrustLocations) {
+  const auto& files = test::SharedTestCertificates();
+  std::unique_ptr<X509_STORE, decltype(&X509_STORE_free)> trust(X509_STORE_new(), X509_STORE_free);
+  ASSERT_EQ(X509_STORE_load_file(trust.get(), files.authority_cert.c_str()), 1);
+  struct Case {
+    const char* what;
+    std::filesystem::path cert;
+    std::filesystem::path key;
+    bool append_server_cert;
+    std::vector<std::string> chain;
+  };
+  const std::vector<Case> cases = {
+      {"issued by a trusted authority",
+       files.issued_client_cert,
+       files.issued_client_key,
+       false,
+       {"/CN=orgkat-test-ca"}},
+      {"self-signed", files.client_cert, files.client_key, false, {}},
+      {"with its own chain",
+       files.issued_client_cert,
+       files.issued_client_key,
+       true,
+       {"/CN=localhost"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Use(c.cert, c.key);
+    if (c.append_server_cert) {
+      std::ofstream(dir_ / "01cert.pem", std::ios::app) << std::ifstream(files.server_cert).rdbuf();
+    }
+    ClientCredentials credentials;
+    std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> context(SSL_CTX_new(TLS_client_method()),
+                                                              SSL_CTX_free);
+    ASSERT_EQ(credentials.UseCertificateChain(context.get(), "01cert.pem", trust.get()),
+              ClientCredentials::Outcome::kUsed);
+    STACK_OF(X509)* chain = nullptr;
+    ASSERT_EQ(SSL_CTX_get0_chain_certs(context.get(), &chain), 1);
+    std::vector<std::string> subjects;
+    for (int i = 0; i < sk_X509_num(chain); ++i) {
+      char text[256] = {};
+      X509_NAME_oneline(X509_get_subject_name(sk_X509_value(chain, i)), text, sizeof text);
+      subjects.emplace_back(text);
+    }
+    EXPECT_EQ(subjects, c.chain);
+  }
 }
 
 TEST_F(HttpClientTest, AnAddressNeedsNoResolverThreadAndANameDoes) {
