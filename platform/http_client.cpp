@@ -1,15 +1,18 @@
 #include "platform/http_client.h"
 
 #include <algorithm>
+#include <charconv>
 #include <memory>
 #include <optional>
 #include <string_view>
 #include <type_traits>
+#include <vector>
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <boost/asio/connect.hpp>
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/address_v4.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ssl/error.hpp>
 #include <boost/asio/ssl/stream.hpp>
@@ -136,6 +139,7 @@ class AsioHttpClient final : public IHttpClient {
   void DropConnectionIfClosedByPeer();
   void Open(const UrlParts& url);
   tcp::resolver::results_type Resolve(const std::string& host, const std::string& port);
+  std::vector<tcp::endpoint> Endpoints(const std::string& host, const std::string& port);
   void ConnectTcp(const std::string& host, const std::string& port);
   void Handshake(const std::string& server_name);
   std::string HeaderBlock(const std::string& method, const std::string& request_line,
@@ -269,10 +273,26 @@ tcp::resolver::results_type AsioHttpClient::Resolve(const std::string& host,
   return outcome->results;
 }
 
+std::vector<tcp::endpoint> AsioHttpClient::Endpoints(const std::string& host,
+                                                     const std::string& port) {
+  // An address and a port in digits need no lookup, and so no resolver thread.
+  error_code ec;
+  const auto address = asio::ip::make_address_v4(host, ec);
+  unsigned number = 0;
+  const auto [end, parse_error] = std::from_chars(port.data(), port.data() + port.size(), number);
+  if (!ec && !port.empty() && parse_error == std::errc() && end == port.data() + port.size() &&
+      number <= 65535) {
+    return {tcp::endpoint(address, static_cast<unsigned short>(number))};
+  }
+  std::vector<tcp::endpoint> endpoints;
+  for (const auto& entry : Resolve(host, port)) endpoints.push_back(entry.endpoint());
+  return endpoints;
+}
+
 void AsioHttpClient::ConnectTcp(const std::string& host, const std::string& port) {
-  const auto endpoints = Resolve(host, port);
+  const auto endpoints = Endpoints(host, port);
   error_code last_error;
-  for (const auto& entry : endpoints) {
+  for (const auto& endpoint : endpoints) {
     connection_.emplace();
     connection_->plain.emplace(io_);
     error_code ec;
@@ -285,9 +305,8 @@ void AsioHttpClient::ConnectTcp(const std::string& host, const std::string& port
     // each back until the peer's delayed acknowledgement.
     connection_->plain->socket().set_option(tcp::no_delay(true), ec);
     ArmTimer();
-    last_error = Await([&](auto handler) {
-      connection_->plain->async_connect(entry.endpoint(), std::move(handler));
-    });
+    last_error = Await(
+        [&](auto handler) { connection_->plain->async_connect(endpoint, std::move(handler)); });
     if (!last_error) return;
     if (last_error == beast::error::timeout) FailOnTimeout();
   }

@@ -27,6 +27,12 @@ int AcceptAnyCertificate(int, X509_STORE_CTX*) {
   return 1;
 }
 
+std::string SubjectOf(X509* cert) {
+  char text[256] = {};
+  X509_NAME_oneline(X509_get_subject_name(cert), text, sizeof text);
+  return text;
+}
+
 // Blocking reads and writes on a plain or a TLS connection.
 class Channel {
  public:
@@ -140,6 +146,11 @@ std::vector<std::string> ScriptedServer::Requests() const {
   return requests_;
 }
 
+std::vector<std::string> ScriptedServer::ClientChains() const {
+  std::lock_guard lock(mutex_);
+  return client_chains_;
+}
+
 void ScriptedServer::AcceptLoop() {
   for (;;) {
     pollfd fds[2] = {{listen_fd_, POLLIN, 0}, {stop_pipe_[0], POLLIN, 0}};
@@ -165,7 +176,15 @@ void ScriptedServer::Serve(int fd) {
     if (ssl) {
       if (X509* peer = SSL_get1_peer_certificate(ssl.get())) {
         ++client_certificates_;
+        std::string chain = SubjectOf(peer);
         X509_free(peer);
+        // On the server side the chain holds what the client sent after its own certificate.
+        if (STACK_OF(X509)* rest = SSL_get_peer_cert_chain(ssl.get())) {
+          for (int i = 0; i < sk_X509_num(rest); ++i)
+            chain += ", " + SubjectOf(sk_X509_value(rest, i));
+        }
+        std::lock_guard lock(mutex_);
+        client_chains_.push_back(std::move(chain));
       }
     }
   }
