@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QDesktopServices>
+#include <QMessageBox>
 #include <QUrl>
 #include <iostream>
 #include <string>
@@ -10,6 +11,7 @@
 #include "platform/program_directory.h"
 #include "platform/qt/qt_ui_queue.h"
 #include "platform/timestamp.h"
+#include "platform/user_folders.h"
 
 namespace {
 
@@ -20,15 +22,30 @@ void OpenWithDesktop(const std::string& path) {
       [&path] { QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path))); });
 }
 
+// A message box needs a display; without one the message on standard error has to do.
+bool DisplayPresent() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   // Options first, so --help and usage errors need no display.
   const std::vector<std::string> args(argv + 1, argv + argc);
-  orgkat::ParseOutcome parsed =
-      orgkat::ParseFrontEndOptions("orgkat", args, orgkat::ProgramDirectory());
+  orgkat::ParseOutcome parsed = orgkat::ParseFrontEndOptions(
+      "orgkat", args, orgkat::ProgramDirectory(), orgkat::QueryUserFolders());
   if (!parsed.Options) {
     (parsed.ExitStatus == 0 ? std::cout : std::cerr) << parsed.Text << std::flush;
+    if (parsed.ExitStatus != 0 && DisplayPresent()) {
+      // Started from a desktop menu, nobody sees standard error.
+      QApplication app(argc, argv);
+      QMessageBox::critical(nullptr, QString::fromUtf8(orgkat::kApplicationTitle),
+                            QString::fromStdString(parsed.Text));
+    }
     return parsed.ExitStatus;
   }
   if (!parsed.Options->Config.OpenFile) parsed.Options->Config.OpenFile = OpenWithDesktop;
@@ -43,6 +60,7 @@ int main(int argc, char** argv) {
 
   orgkat::TMainForm form(*parsed.Options);
   form.show();
+  for (const auto& notice : parsed.Options->Notices) form.ShowNotice(notice);
   const int status = QApplication::exec();
   // Closing the window ends an active run at once: from here its threads' UI-thread calls fail
   // instead of waiting for a UI that is gone, so the form's handlers can stop the run, cancel its

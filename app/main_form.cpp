@@ -83,12 +83,13 @@ TMainForm::TMainForm(FrontEndOptions options, QWidget* parent) : QWidget(parent)
   ResumeTimer = new QTimer(this);
   ResumeTimer->setSingleShot(true);
 
+  Config = std::make_shared<const RunConfig>(std::move(options.Config));
   Handlers = std::make_unique<TRunHandlers>(
       TRunHandlers::Controls{std::make_shared<QtLogView>(LogsMemo),
                              std::make_shared<QtProgressBar>(ProgressBar),
                              std::make_shared<QtStartControl>(StartButton),
                              std::make_shared<QtResumeTimer>(ResumeTimer)},
-      std::make_shared<const RunConfig>(std::move(options.Config)), options.Limit);
+      Config, options.Limit);
   Handlers->ProcessPendingEvents = [] { QCoreApplication::processEvents(); };
   QPointer<TMainForm> self(this);
   Handlers->OnLogFileFailure = [self](const std::string& message) {
@@ -124,11 +125,25 @@ void TMainForm::ShowError(const std::string& message) {
                         QString::fromStdString(message));
 }
 
+void TMainForm::ShowNotice(const std::string& message) {
+  QMessageBox::warning(this, QString::fromUtf8(kApplicationTitle), QString::fromStdString(message));
+}
+
 const std::shared_ptr<TScraper>& TMainForm::ActiveScraper() const {
   return Handlers->ActiveScraper();
 }
 
 void TMainForm::StartButtonClick() {
+  // The checks depend on the moment (a disk fills, certificate files are moved), so they are made
+  // at every start, before the run is created.
+  if (!Handlers->ActiveScraper()) {
+    const auto readiness = CheckBeforeRun(*Config);
+    if (!readiness.Error.empty()) {
+      ShowError(readiness.Error);
+      return;
+    }
+    for (const auto& notice : readiness.Notices) ShowNotice(notice);
+  }
   Handlers->StartButtonClick();
 }
 

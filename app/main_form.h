@@ -47,6 +47,8 @@ class TMainForm : public QWidget {
 
   // Shows a failure to the operator in an error message box.
   void ShowError(const std::string& message);
+  // Shows what the operator should know, though nothing failed, in a warning message box.
+  void ShowNotice(const std::string& message);
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -58,6 +60,7 @@ class TMainForm : public QWidget {
   void Guarded(Handler handler);
 
   std::unique_ptr<TRunHandlers> Handlers;
+  std::shared_ptr<const RunConfig> Config;
 };
 
 }  // namespace orgkat

@@ -43,11 +43,10 @@ void BM_ScanRecordUrls(benchmark::State& state) {
   const std::string text = ListText(static_cast<std::size_t>(state.range(0)) * kMiB);
   std::size_t found = 0;
   for (auto _ : state) {
-    std::vector<std::string> urls;
-    urls.reserve(50000);
-    orgkat::ScanRecordUrls(text, "api.orgkat.example", urls, {});
-    found = urls.size();
-    benchmark::DoNotOptimize(urls.data());
+    orgkat::RecordIdList ids;
+    orgkat::ScanRecordUrls(text, ids, {});
+    found = ids.size();
+    benchmark::DoNotOptimize(ids.Text().data());
   }
   state.counters["tokens"] = static_cast<double>(found);
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));

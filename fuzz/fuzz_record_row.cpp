@@ -98,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view body(reinterpret_cast<const char*>(data), size);
 
   const auto document = orgkat::JsonDocument::Parse(body);
-  const orgkat::JsonValue* record = nullptr;
+  std::optional<orgkat::JsonValue> record;
   if (document != nullptr) {
     const std::string text = document->Root().Text();
     if (document->Root().IsObject() && (text.empty() || text.front() != '{')) {
@@ -112,12 +112,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     orgkat::WriteRecordRow(body, file, lastDirector);
   } catch (const std::runtime_error&) {
-    if (record != nullptr) Fail("a record body failed");
+    if (record) Fail("a record body failed");
     if (!lastDirector.empty()) Fail("last director kept after a failure");
     if (!rowFile.Contents().empty()) Fail("a failed record wrote bytes");
     return 0;
   }
-  if (record == nullptr) Fail("a row from a body without record");
+  if (!record) Fail("a row from a body without record");
 
   const std::string written = rowFile.Contents();
   if (written.size() < 2 || written.compare(written.size() - 2, 2, "\r\n") != 0) {

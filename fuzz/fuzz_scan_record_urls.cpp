@@ -45,16 +45,20 @@ std::size_t CountTokens(std::string_view text) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   // The list may already hold URLs: the scan appends and counts the whole list.
-  std::vector<std::string> urls = {"earlier"};
+  orgkat::RecordIdList found;
+  orgkat::ScanRecordUrls("earlier,\"eo_id\":earlier,", found, {});
   std::vector<std::string> lines;
-  orgkat::ScanRecordUrls(text, kHost, urls,
+  orgkat::ScanRecordUrls(std::string(text), found,
                          [&](const std::string& message) { lines.push_back(message); });
+  std::vector<std::string> urls;
+  for (std::size_t i = 0; i < found.size(); ++i) urls.push_back(orgkat::RecordUrl(kHost, found[i]));
+  if (urls.empty() || urls[0] != kPrefix + "earlier.json") Fail("earlier entry lost");
+  urls[0] = "earlier";
 
   if (lines.size() != 1) Fail("count line not logged exactly once");
   if (lines[0] != "Найдено " + std::to_string(urls.size()) + " организаций") {
     Fail("count line does not match the list");
   }
-  if (urls.empty() || urls[0] != "earlier") Fail("earlier entry lost");
   if (urls.size() - 1 > CountTokens(text)) Fail("more URLs than tokens");
 
   const std::vector<std::string> ids = ReferenceIds(std::string(text));

@@ -3,14 +3,18 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <charconv>
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <type_traits>
+#include <vector>
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <boost/asio/connect.hpp>
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/address_v4.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/ssl/error.hpp>
@@ -22,7 +26,6 @@
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http/error.hpp>
 #include <boost/beast/http/parser.hpp>
-#include <boost/beast/http/read.hpp>
 #include <boost/beast/http/string_body.hpp>
 
 #include "platform/tls_context.h"
@@ -59,7 +62,8 @@ enum class FailureKind {
   kPrematureClose,
   kInvalidStatus,  // code: the status
   kTooManyInterim,
-  kBodyLimit,  // code: the limit in bytes
+  kBodyLimit,       // code: the limit in bytes
+  kChunkLineLimit,  // code: the limit in bytes
   kCancelled,
 };
 
@@ -102,6 +106,9 @@ std::string FailureText(const Failure& failure) {
       return "HTTP too many interim responses";
     case FailureKind::kBodyLimit:
       return "Response body exceeds the limit of " + std::to_string(failure.code) + " bytes";
+    case FailureKind::kChunkLineLimit:
+      return "Chunk extension or trailer line exceeds the limit of " +
+             std::to_string(failure.code) + " bytes";
     case FailureKind::kCancelled:
       return "Request cancelled";
   }
@@ -187,24 +194,43 @@ class AsioHttpClient final : public IHttpClient {
     connection_->Tcp().socket().cancel(ignored);
   }
 
-  // Runs one asynchronous operation on the client's own io_context until it has completed.
+  // Runs one asynchronous operation on the client's own io_context until it has completed;
+  // `transferred`, when given, receives the byte count of a read or write.
   template <class Initiate>
-  error_code Await(Initiate&& initiate) {
+  error_code Await(Initiate&& initiate, std::size_t* transferred = nullptr) {
+    struct Outcome {
+      std::optional<error_code> ec;
+      std::size_t bytes = 0;
+    };
     // A cancel posted after this test is served by the loop below and ends the operation.
     FailIfCancelled();
-    auto result = std::make_shared<std::optional<error_code>>();
-    initiate([result](error_code ec, auto&&...) { *result = ec; });
+    auto outcome = std::make_shared<Outcome>();
+    initiate([outcome](error_code ec, auto&&... rest) {
+      outcome->ec = ec;
+      if constexpr (sizeof...(rest) == 1 &&
+                    (std::is_convertible_v<decltype(rest), std::size_t> && ...)) {
+        ((outcome->bytes = static_cast<std::size_t>(rest)), ...);
+      }
+    });
     io_.restart();
-    while (!*result && io_.run_one() > 0) {
+    while (!outcome->ec && io_.run_one() > 0) {
     }
-    return result->value_or(asio::error::operation_aborted);
+    if (transferred != nullptr) *transferred = outcome->bytes;
+    return outcome->ec.value_or(asio::error::operation_aborted);
   }
 
-  void ArmTimer() { connection_->Tcp().expires_after(settings_.Timeout); }
+  // The inactivity limit, cut short by what is left of the request's overall limit.
+  std::chrono::steady_clock::duration Remaining() const {
+    const auto left = deadline_ - std::chrono::steady_clock::now();
+    return std::clamp<std::chrono::steady_clock::duration>(left, {}, settings_.Timeout);
+  }
+  void ArmTimer() { connection_->Tcp().expires_after(Remaining()); }
+  [[noreturn]] void FailRead(const ResponseParser& parser, error_code ec);
 
   void DropConnectionIfClosedByPeer();
   void Open(const UrlParts& url);
   tcp::resolver::results_type Resolve(const std::string& host, const std::string& port);
+  std::vector<tcp::endpoint> Endpoints(const std::string& host, const std::string& port);
   void ConnectTcp(const std::string& host, const std::string& port);
   void Handshake(const std::string& server_name);
   std::string HeaderBlock(const std::string& method, const std::string& request_line,
@@ -226,11 +252,15 @@ class AsioHttpClient final : public IHttpClient {
   bool had_response_ = false;
   bool last_response_http10_ = false;
   std::atomic<bool> cancelled_{false};
+  std::chrono::steady_clock::time_point deadline_;
 };
 
 void AsioHttpClient::Get(const std::string& url, std::string& body) {
   body.clear();
   FailIfCancelled();
+  deadline_ =
+      std::chrono::steady_clock::now() +
+      (settings_.RequestLimit.count() > 0 ? settings_.RequestLimit : 10 * settings_.Timeout);
   std::string current = url;
   for (int redirects = 0;; ++redirects) {
     const UrlParts parts = SplitUrl(current);
@@ -241,9 +271,8 @@ void AsioHttpClient::Get(const std::string& url, std::string& body) {
     const bool via_proxy = !settings_.Proxy.empty();
     std::optional<Response> proxy_reply;
     if (via_proxy && parts.scheme == "https" && !connection_->tls) proxy_reply = OpenTunnel(parts);
-    const Response response = proxy_reply
-                                  ? std::move(*proxy_reply)
-                                  : Exchange(parts, via_proxy ? AbsoluteUrl(parts) : parts.path);
+    Response response = proxy_reply ? std::move(*proxy_reply)
+                                    : Exchange(parts, via_proxy ? AbsoluteUrl(parts) : parts.path);
 
     status_ = static_cast<int>(response.result_int());
     reason_ = RawReason::Of(response);
@@ -253,7 +282,7 @@ void AsioHttpClient::Get(const std::string& url, std::string& body) {
       current = ResolveLocation(parts, std::string(location->value()));
       continue;
     }
-    body = response.body();
+    body = std::move(response.body());
     if (status_ >= 400 && status_ != 401 && status_ != 407) throw HttpError(reason_);
     return;
   }
@@ -322,7 +351,7 @@ tcp::resolver::results_type AsioHttpClient::Resolve(const std::string& host,
     bool timed_out = false;
   };
   auto outcome = std::make_shared<Outcome>();
-  asio::steady_timer timer(io_, settings_.Timeout);
+  asio::steady_timer timer(io_, Remaining());
   timer.async_wait([this, outcome](error_code ec) {
     if (ec) return;
     outcome->timed_out = true;
@@ -346,10 +375,26 @@ tcp::resolver::results_type AsioHttpClient::Resolve(const std::string& host,
   return outcome->results;
 }
 
+std::vector<tcp::endpoint> AsioHttpClient::Endpoints(const std::string& host,
+                                                     const std::string& port) {
+  // An address and a port in digits need no lookup, and so no resolver thread.
+  error_code ec;
+  const auto address = asio::ip::make_address_v4(host, ec);
+  unsigned number = 0;
+  const auto [end, parse_error] = std::from_chars(port.data(), port.data() + port.size(), number);
+  if (!ec && !port.empty() && parse_error == std::errc() && end == port.data() + port.size() &&
+      number <= 65535) {
+    return {tcp::endpoint(address, static_cast<unsigned short>(number))};
+  }
+  std::vector<tcp::endpoint> endpoints;
+  for (const auto& entry : Resolve(host, port)) endpoints.push_back(entry.endpoint());
+  return endpoints;
+}
+
 void AsioHttpClient::ConnectTcp(const std::string& host, const std::string& port) {
-  const auto endpoints = Resolve(host, port);
+  const auto endpoints = Endpoints(host, port);
   error_code last_error;
-  for (const auto& entry : endpoints) {
+  for (const auto& endpoint : endpoints) {
     connection_.emplace();
     connection_->plain.emplace(io_);
     error_code ec;
@@ -362,9 +407,8 @@ void AsioHttpClient::ConnectTcp(const std::string& host, const std::string& port
     // each back until the peer's delayed acknowledgement.
     connection_->plain->socket().set_option(tcp::no_delay(true), ec);
     ArmTimer();
-    last_error = Await([&](auto handler) {
-      connection_->plain->async_connect(entry.endpoint(), std::move(handler));
-    });
+    last_error = Await(
+        [&](auto handler) { connection_->plain->async_connect(endpoint, std::move(handler)); });
     if (!last_error) return;
     if (last_error == beast::error::timeout) FailOnTimeout();
     FailIfCancelled();
@@ -448,31 +492,64 @@ void AsioHttpClient::ReadResponse(ResponseParser& parser, bool header_only) {
   auto& conn = *connection_;
   const auto done = [&] { return header_only ? parser.is_header_done() : parser.is_done(); };
   while (!done()) {
-    // The limit is one of inactivity, so it is armed again before every read.
+    error_code ec;
+    if (conn.buffer.size() > 0) {
+      const std::size_t used = parser.put(conn.buffer.data(), ec);
+      conn.buffer.consume(used);
+      if (!ec && used > 0) continue;
+      if (ec && ec != http::error::need_more) FailRead(parser, ec);
+    }
+    // Body bytes never wait here and the header block has a smaller limit of its own, so a full
+    // buffer holds an unfinished chunk-size line or trailer that has reached its limit.
+    if (conn.buffer.size() >= settings_.MaxChunkLineBytes) {
+      connection_.reset();
+      Fail(static_cast<int>(parser.get().result_int()),
+           {FailureKind::kChunkLineLimit, {}, settings_.MaxChunkLineBytes});
+    }
+    // Armed again before every read, so the inactivity limit restarts with every byte received,
+    // in the header block as in the body.
     ArmTimer();
-    error_code ec = Await([&](auto handler) {
-      if (conn.tls) {
-        http::async_read_some(*conn.tls, conn.buffer, parser, std::move(handler));
-      } else {
-        http::async_read_some(*conn.plain, conn.buffer, parser, std::move(handler));
-      }
-    });
+    std::size_t received = 0;
+    // Never more than the limit in the buffer, so no line beyond it can ever be completed.
+    const std::size_t readSize =
+        std::min<std::size_t>(settings_.MaxChunkLineBytes - conn.buffer.size(), 65536);
+    ec = Await(
+        [&](auto handler) {
+          if (conn.tls) {
+            conn.tls->async_read_some(conn.buffer.prepare(readSize), std::move(handler));
+          } else {
+            conn.plain->async_read_some(conn.buffer.prepare(readSize), std::move(handler));
+          }
+        },
+        &received);
+    conn.buffer.commit(received);
     // A TLS peer that closes without close-notify ends a body delimited by the close cleanly.
-    if (ec == ssl::error::stream_truncated && parser.is_header_done()) parser.put_eof(ec);
-    if (!ec) continue;
-    if (ec == beast::error::timeout) FailOnTimeout();
-    connection_.reset();
-    if (ec == http::error::body_limit) {
-      status_ = static_cast<int>(parser.get().result_int());
-      Fail(status_, {FailureKind::kBodyLimit, {}, settings_.MaxBodyBytes});
+    if (ec == asio::error::eof || (ec == ssl::error::stream_truncated && parser.is_header_done())) {
+      if (!parser.got_some()) {
+        ec = http::error::end_of_stream;
+      } else {
+        ec = {};
+        parser.put_eof(ec);
+        if (!ec) continue;
+      }
     }
-    if (!parser.is_header_done() &&
-        (ec == http::error::end_of_stream || ec == http::error::partial_message ||
-         ec == asio::error::eof || ec == ssl::error::stream_truncated)) {
-      Fail(0, {FailureKind::kPrematureClose});
-    }
-    FailUnchanged();
+    if (ec) FailRead(parser, ec);
   }
+}
+
+void AsioHttpClient::FailRead(const ResponseParser& parser, error_code ec) {
+  if (ec == beast::error::timeout) FailOnTimeout();
+  connection_.reset();
+  if (ec == http::error::body_limit) {
+    status_ = static_cast<int>(parser.get().result_int());
+    Fail(status_, {FailureKind::kBodyLimit, {}, settings_.MaxBodyBytes});
+  }
+  if (!parser.is_header_done() &&
+      (ec == http::error::end_of_stream || ec == http::error::partial_message ||
+       ec == asio::error::eof || ec == ssl::error::stream_truncated)) {
+    Fail(0, {FailureKind::kPrematureClose});
+  }
+  FailUnchanged();
 }
 
 Response AsioHttpClient::Exchange(const UrlParts& url, const std::string& target) {

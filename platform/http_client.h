@@ -23,6 +23,9 @@ struct HttpClientSettings {
   std::string Accept;
   std::string Agent;
   std::chrono::milliseconds Timeout{std::chrono::seconds(120)};  // inactivity limit of a request
+  // Limit of one Get as a whole, redirects included; 0: ten times Timeout. Reached, the request
+  // fails exactly as on inactivity.
+  std::chrono::milliseconds RequestLimit{0};
   int LocationChangeMaxCount = 10;
   std::string RequestVer = "1.1";
   // Called with the finished header lines of every header block (GET, each redirect, CONNECT)
@@ -33,6 +36,8 @@ struct HttpClientSettings {
   std::string ProxyPort;  // text as read from the proxy file
   std::optional<TlsSettings> Tls;
   std::size_t MaxBodyBytes = std::size_t{256} << 20;
+  // Longest chunk-size line (extensions included) or trailer line of a chunked body.
+  std::size_t MaxChunkLineBytes = std::size_t{64} << 10;
 };
 
 // A failed request. The message is the client's ReasonPhrase at that moment, possibly empty.

@@ -2,14 +2,41 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <string_view>
-#include <unordered_set>
 
 namespace orgkat {
 
 namespace {
+
+using Kind = JsonValue::Kind;
+
+// A node: the kind in its low three bits, then three flags, then the payload: a small number, a
+// store position, or, for a container, the index just past its contents (while it is still
+// open: the index + 1 of the container around it).
+constexpr unsigned kTagBits = 6;
+constexpr std::uint64_t kKindMask = 7;
+constexpr std::uint64_t kNameFlag = 8;      // a member name, followed by the member's value
+constexpr std::uint64_t kBoxedFlag = 16;    // the number's eight bytes are in the store
+constexpr std::uint64_t kDroppedFlag = 32;  // a member whose name repeats later in its object
+constexpr std::int64_t kInlineLimit = std::int64_t{1} << (63 - kTagBits);
+// Strings longer than this get a store block of their own.
+constexpr std::size_t kOwnBlockBytes = 4096;
+
+std::uint64_t MakeNode(Kind kind, std::uint64_t payload, std::uint64_t flags = 0) {
+  return payload << kTagBits | flags | static_cast<std::uint64_t>(kind);
+}
+Kind KindOf(std::uint64_t node) {
+  return static_cast<Kind>(node & kKindMask);
+}
+std::uint64_t Payload(std::uint64_t node) {
+  return node >> kTagBits;
+}
+bool IsContainer(std::uint64_t node) {
+  return KindOf(node) == Kind::Array || KindOf(node) == Kind::Object;
+}
 
 // A number with a point, at most four digits after it and no exponent, held exactly in units of
 // 10^-4. Texts outside that form or range are left to the double.
@@ -86,62 +113,64 @@ void AppendQuoted(std::string& out, std::string_view text) {
 
 }  // namespace
 
-// Builds the document from the parser's events, with an explicit stack of open containers.
+// Builds the document from the parser's events. The open containers form a chain through
+// their own nodes, so nesting costs no memory beyond the nodes themselves.
 class JsonBuilder {
  public:
   explicit JsonBuilder(JsonDocument& document) : document_(document) {}
 
-  bool null() { return Add(JsonValue::Kind::Null) != nullptr; }
+  bool null() {
+    document_.Push(MakeNode(Kind::Null, 0));
+    return true;
+  }
   bool boolean(bool value) {
-    Add(JsonValue::Kind::Boolean)->integer_ = value ? 1 : 0;
+    document_.Push(MakeNode(Kind::Boolean, value ? 1 : 0));
     return true;
   }
   bool number_integer(std::int64_t value) {
-    Add(JsonValue::Kind::Integer)->integer_ = value;
+    AddNumber(Kind::Integer, value);
     return true;
   }
   bool number_unsigned(std::uint64_t value) {
     if (value > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-      Add(JsonValue::Kind::Double)->double_ = static_cast<double>(value);
+      AddDouble(static_cast<double>(value));
     } else {
-      Add(JsonValue::Kind::Integer)->integer_ = static_cast<std::int64_t>(value);
+      AddNumber(Kind::Integer, static_cast<std::int64_t>(value));
     }
     return true;
   }
   bool number_float(double value, const std::string& text) {
     std::int64_t scaled = 0;
     if (ParseDecimal(text, scaled)) {
-      Add(JsonValue::Kind::Decimal)->integer_ = scaled;
+      AddNumber(Kind::Decimal, scaled);
     } else {
-      Add(JsonValue::Kind::Double)->double_ = value;
+      AddDouble(value);
     }
     return true;
   }
   bool string(std::string& value) {
-    // Copied, not moved: the parser keeps its buffer's capacity for the next string.
-    Add(JsonValue::Kind::String)->string_ = value;
+    document_.Push(MakeNode(Kind::String, document_.Store(value)));
     return true;
   }
   bool binary(nlohmann::json::binary_t&) { return false; }
   bool start_object(std::size_t) {
-    open_.push_back(Add(JsonValue::Kind::Object));
+    Open(Kind::Object);
     return true;
   }
   bool key(std::string& name) {
-    key_ = name;
+    document_.Push(MakeNode(Kind::String, document_.Store(name), kNameFlag));
     return true;
   }
   bool end_object() {
-    KeepLaterMembers(*open_.back());
-    open_.pop_back();
+    KeepLaterMembers(Close());
     return true;
   }
   bool start_array(std::size_t) {
-    open_.push_back(Add(JsonValue::Kind::Array));
+    Open(Kind::Array);
     return true;
   }
   bool end_array() {
-    open_.pop_back();
+    Close();
     return true;
   }
   bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) {
@@ -149,55 +178,66 @@ class JsonBuilder {
   }
 
  private:
-  JsonValue* Add(JsonValue::Kind kind) {
-    JsonValue& value = document_.NewValue();
-    value.kind_ = kind;
-    if (!open_.empty()) {
-      JsonValue& container = *open_.back();
-      // Records are small objects: one allocation instead of a doubling series.
-      if (container.items_.empty()) container.items_.reserve(8);
-      if (container.kind_ == JsonValue::Kind::Object) value.name_ = key_;
-      container.items_.push_back(&value);
+  void AddNumber(Kind kind, std::int64_t value) {
+    if (value >= -kInlineLimit && value < kInlineLimit) {
+      document_.Push(MakeNode(kind, static_cast<std::uint64_t>(value)));
+      return;
     }
-    return &value;
+    char bytes[sizeof value];
+    std::memcpy(bytes, &value, sizeof value);
+    document_.Push(MakeNode(kind, document_.Store({bytes, sizeof bytes}), kBoxedFlag));
+  }
+  void AddDouble(double value) {
+    char bytes[sizeof value];
+    std::memcpy(bytes, &value, sizeof value);
+    document_.Push(MakeNode(Kind::Double, document_.Store({bytes, sizeof bytes}), kBoxedFlag));
+  }
+  void Open(Kind kind) { open_ = document_.Push(MakeNode(kind, open_)) + 1; }
+  // Closes the innermost container and answers its index.
+  std::size_t Close() {
+    const std::size_t index = open_ - 1;
+    std::uint64_t& node = document_.NodeAt(index);
+    open_ = Payload(node);
+    node = MakeNode(KindOf(node), document_.count_);
+    return index;
   }
 
-  // Where a name repeats, only its last member stays, so lookups and text agree.
-  static void KeepLaterMembers(JsonValue& object) {
-    const std::size_t count = object.items_.size();
-    if (count < 2 || !HasRepeatedName(object.items_)) return;
-    std::unordered_set<std::string_view> seen;
-    seen.reserve(count);
-    std::vector<bool> keep(count);
-    for (std::size_t i = count; i-- > 0;) keep[i] = seen.insert(object.items_[i]->name_).second;
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-      if (!keep[i]) continue;
-      object.items_[kept++] = object.items_[i];
-    }
-    object.items_.resize(kept);
+  std::string_view NameAt(std::size_t index) const {
+    return document_.Stored(Payload(document_.Node(index)));
   }
 
-  // Repeats are rare: small objects are checked pairwise without allocating.
-  static bool HasRepeatedName(const std::vector<const JsonValue*>& members) {
-    if (members.size() > 32) {
-      std::unordered_set<std::string_view> seen;
-      for (const JsonValue* member : members) {
-        if (!seen.insert(member->name_).second) return true;
+  // Where a name repeats, only its last member counts, so lookups and text agree.
+  void KeepLaterMembers(std::size_t object) {
+    const std::size_t end = document_.End(object);
+    std::size_t count = 0;
+    for (std::size_t i = object + 1; i < end; i = document_.End(i + 1)) ++count;
+    if (count < 2) return;
+    std::vector<std::size_t> names;
+    names.reserve(count);
+    for (std::size_t i = object + 1; i < end; i = document_.End(i + 1)) names.push_back(i);
+    if (count <= 32) {
+      // Repeats are rare: small objects are checked pairwise.
+      for (std::size_t a = 0; a < count; ++a) {
+        for (std::size_t b = a + 1; b < count; ++b) {
+          if (NameAt(names[a]) == NameAt(names[b])) {
+            document_.NodeAt(names[a]) |= kDroppedFlag;
+            break;
+          }
+        }
       }
-      return false;
+      return;
     }
-    for (std::size_t i = 1; i < members.size(); ++i) {
-      for (std::size_t j = 0; j < i; ++j) {
-        if (members[i]->name_ == members[j]->name_) return true;
-      }
+    std::sort(names.begin(), names.end(), [this](std::size_t a, std::size_t b) {
+      const int order = NameAt(a).compare(NameAt(b));
+      return order != 0 ? order < 0 : a < b;
+    });
+    for (std::size_t k = 0; k + 1 < count; ++k) {
+      if (NameAt(names[k]) == NameAt(names[k + 1])) document_.NodeAt(names[k]) |= kDroppedFlag;
     }
-    return false;
   }
 
   JsonDocument& document_;
-  std::vector<JsonValue*> open_;
-  std::string key_;
+  std::size_t open_ = 0;  // index + 1 of the innermost open container; 0: none
 };
 
 std::unique_ptr<JsonDocument> JsonDocument::Parse(std::string_view text) {
@@ -210,82 +250,194 @@ std::unique_ptr<JsonDocument> JsonDocument::Parse(std::string_view text) {
   return document;
 }
 
-JsonValue& JsonDocument::NewValue() {
-  if (chunks_.empty() || used_ == chunkSize_) {
-    // Chunks grow so that small records take few allocations and large ones few chunks.
-    chunkSize_ = chunks_.empty() ? 32 : std::min<std::size_t>(chunkSize_ * 2, 4096);
-    chunks_.push_back(std::make_unique<JsonValue[]>(chunkSize_));
-    used_ = 0;
+std::size_t JsonDocument::Push(std::uint64_t node) {
+  if ((count_ >> kNodeShift) == nodes_.size()) {
+    nodes_.push_back(std::make_unique_for_overwrite<std::uint64_t[]>(std::size_t{1} << kNodeShift));
   }
-  ++count_;
-  return chunks_.back()[used_++];
+  NodeAt(count_) = node;
+  return count_++;
 }
 
-const JsonValue* JsonValue::Member(std::string_view name) const {
-  if (kind_ != Kind::Object) return nullptr;
-  for (const JsonValue* member : items_) {
-    if (member->name_ == name) return member;
-  }
-  return nullptr;
+std::size_t JsonDocument::End(std::size_t index) const {
+  const std::uint64_t node = Node(index);
+  return IsContainer(node) ? Payload(node) : index + 1;
 }
 
-const JsonValue* JsonValue::Element(std::size_t index) const {
-  return kind_ == Kind::Array && index < items_.size() ? items_[index] : nullptr;
+std::uint64_t JsonDocument::Store(std::string_view bytes) {
+  // The length goes first, seven bits to a byte.
+  char prefix[10];
+  std::size_t prefixLength = 0;
+  for (std::uint64_t n = bytes.size();; n >>= 7) {
+    prefix[prefixLength++] = static_cast<char>((n & 0x7F) | (n >= 0x80 ? 0x80 : 0));
+    if (n < 0x80) break;
+  }
+  const std::size_t need = prefixLength + bytes.size();
+  constexpr std::size_t kBlock = std::size_t{1} << kStoreShift;
+  char* at = nullptr;
+  std::uint64_t position = 0;
+  if (bytes.size() > kOwnBlockBytes) {
+    store_.push_back(std::make_unique_for_overwrite<char[]>(need));
+    at = store_.back().get();
+    position = static_cast<std::uint64_t>(store_.size() - 1) << kStoreShift;
+  } else {
+    if (sharedUsed_ + need > kBlock) {
+      store_.push_back(std::make_unique_for_overwrite<char[]>(kBlock));
+      sharedBlock_ = store_.size() - 1;
+      sharedUsed_ = 0;
+    }
+    at = store_[sharedBlock_].get() + sharedUsed_;
+    position = static_cast<std::uint64_t>(sharedBlock_) << kStoreShift | sharedUsed_;
+    sharedUsed_ += need;
+  }
+  std::memcpy(at, prefix, prefixLength);
+  if (!bytes.empty()) std::memcpy(at + prefixLength, bytes.data(), bytes.size());
+  return position;
+}
+
+std::string_view JsonDocument::Stored(std::uint64_t position) const {
+  const char* at =
+      store_[position >> kStoreShift].get() + (position & ((std::uint64_t{1} << kStoreShift) - 1));
+  std::uint64_t length = 0;
+  for (unsigned shift = 0;; shift += 7) {
+    const auto byte = static_cast<unsigned char>(*at++);
+    length |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
+    if (byte < 0x80) break;
+  }
+  return {at, static_cast<std::size_t>(length)};
+}
+
+JsonValue::Kind JsonValue::kind() const {
+  return KindOf(document_->Node(index_));
+}
+
+std::int64_t JsonValue::Integer() const {
+  const std::uint64_t node = document_->Node(index_);
+  const Kind k = KindOf(node);
+  if (k != Kind::Integer && k != Kind::Decimal && k != Kind::Boolean) return 0;
+  if ((node & kBoxedFlag) == 0) return static_cast<std::int64_t>(node) >> kTagBits;
+  std::int64_t value = 0;
+  std::memcpy(&value, document_->Stored(Payload(node)).data(), sizeof value);
+  return value;
+}
+
+double JsonValue::Double() const {
+  const std::uint64_t node = document_->Node(index_);
+  if (KindOf(node) != Kind::Double) return 0;
+  double value = 0;
+  std::memcpy(&value, document_->Stored(Payload(node)).data(), sizeof value);
+  return value;
+}
+
+std::string_view JsonValue::String() const {
+  const std::uint64_t node = document_->Node(index_);
+  return KindOf(node) == Kind::String ? document_->Stored(Payload(node)) : std::string_view();
+}
+
+std::optional<JsonValue> JsonValue::Member(std::string_view name) const {
+  const std::uint64_t node = document_->Node(index_);
+  if (KindOf(node) != Kind::Object) return std::nullopt;
+  const std::size_t end = Payload(node);
+  for (std::size_t i = index_ + 1; i < end; i = document_->End(i + 1)) {
+    const std::uint64_t member = document_->Node(i);
+    if ((member & kDroppedFlag) == 0 && document_->Stored(Payload(member)) == name) {
+      return JsonValue(*document_, i + 1, i + 1);
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<JsonValue> JsonValue::First() const {
+  const std::uint64_t node = document_->Node(index_);
+  if (KindOf(node) != Kind::Array || Payload(node) == index_ + 1) return std::nullopt;
+  return JsonValue(*document_, index_ + 1, Payload(node));
+}
+
+std::optional<JsonValue> JsonValue::Next() const {
+  const std::size_t next = document_->End(index_);
+  if (next >= parentEnd_) return std::nullopt;
+  return JsonValue(*document_, next, parentEnd_);
+}
+
+std::size_t JsonValue::Size() const {
+  std::size_t size = 0;
+  for (auto element = First(); element; element = element->Next()) ++size;
+  return size;
+}
+
+std::optional<JsonValue> JsonValue::Element(std::size_t index) const {
+  auto element = First();
+  for (; element && index > 0; --index) element = element->Next();
+  return element;
 }
 
 std::string JsonValue::Text() const {
-  std::string out;
-  if (kind_ == Kind::String) return string_;
+  const JsonDocument& document = *document_;
+  if (kind() == Kind::String) return std::string(String());
 
-  struct Frame {
-    const JsonValue* container;
-    std::size_t next;
+  // Containers still open, innermost last; a run of them that end together and are of one kind
+  // is one entry, so a deep chain of brackets costs one entry.
+  struct Open {
+    std::size_t end;
+    char close;
+    std::size_t count;
   };
-  std::vector<Frame> open;
-  // Writes a scalar, or opens a container and leaves its members to the loop below.
-  const auto start = [&](const JsonValue& value) {
-    switch (value.kind_) {
+  std::vector<Open> open;
+  std::string out;
+  const std::size_t end = document.End(index_);
+  std::size_t i = index_;
+  for (;;) {
+    while (!open.empty() && open.back().end == i) {
+      out += open.back().close;
+      if (--open.back().count == 0) open.pop_back();
+    }
+    if (i >= end) break;
+    std::uint64_t node = document.Node(i);
+    if ((node & kNameFlag) != 0) {
+      if ((node & kDroppedFlag) != 0) {
+        i = document.End(i + 1);
+        continue;
+      }
+      if (out.back() != '{') out += ',';
+      AppendQuoted(out, document.Stored(Payload(node)));
+      out += ':';
+      node = document.Node(++i);
+    } else if (!open.empty() && out.back() != '[') {
+      out += ',';
+    }
+    const JsonValue value(document, i, 0);
+    switch (KindOf(node)) {
       case Kind::Null:
         out += "null";
         break;
       case Kind::Boolean:
-        out += value.integer_ != 0 ? "true" : "false";
+        out += Payload(node) != 0 ? "true" : "false";
         break;
       case Kind::Integer:
-        out += std::to_string(value.integer_);
+        out += std::to_string(value.Integer());
         break;
       case Kind::Decimal:
-        AppendDecimal(out, value.integer_);
+        AppendDecimal(out, value.Integer());
         break;
       case Kind::Double:
-        AppendDouble(out, value.double_);
+        AppendDouble(out, value.Double());
         break;
       case Kind::String:
-        AppendQuoted(out, value.string_);
+        AppendQuoted(out, value.String());
         break;
       case Kind::Array:
-      case Kind::Object:
-        out += value.kind_ == Kind::Array ? '[' : '{';
-        open.push_back({&value, 0});
+      case Kind::Object: {
+        const char close = KindOf(node) == Kind::Array ? ']' : '}';
+        out += KindOf(node) == Kind::Array ? '[' : '{';
+        const std::size_t contentEnd = Payload(node);
+        if (!open.empty() && open.back().end == contentEnd && open.back().close == close) {
+          ++open.back().count;
+        } else {
+          open.push_back({contentEnd, close, 1});
+        }
         break;
+      }
     }
-  };
-  start(*this);
-  while (!open.empty()) {
-    const Frame frame = open.back();
-    const JsonValue& container = *frame.container;
-    if (frame.next == container.items_.size()) {
-      out += container.kind_ == Kind::Array ? ']' : '}';
-      open.pop_back();
-      continue;
-    }
-    ++open.back().next;
-    if (frame.next > 0) out += ',';
-    if (container.kind_ == Kind::Object) {
-      AppendQuoted(out, container.items_[frame.next]->name_);
-      out += ':';
-    }
-    start(*container.items_[frame.next]);
+    ++i;
   }
   return out;
 }

@@ -3,38 +3,42 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace orgkat {
 
 class JsonDocument;
 
-// One value of a parsed document. Values are owned by their JsonDocument and live as long as it.
+// One value of a parsed document: a small handle, valid as long as its JsonDocument.
 class JsonValue {
  public:
   enum class Kind { Null, Boolean, Integer, Decimal, Double, String, Array, Object };
 
-  Kind kind() const { return kind_; }
-  bool IsObject() const { return kind_ == Kind::Object; }
-  bool IsArray() const { return kind_ == Kind::Array; }
+  Kind kind() const;
+  bool IsObject() const { return kind() == Kind::Object; }
+  bool IsArray() const { return kind() == Kind::Array; }
 
-  bool Boolean() const { return integer_ != 0; }
+  bool Boolean() const { return kind() == Kind::Boolean && Integer() != 0; }
   // Integer: the value; Decimal: the value times 10^4 (exact to four decimal places).
-  std::int64_t Integer() const { return integer_; }
-  double Double() const { return double_; }
+  std::int64_t Integer() const;
+  double Double() const;
   // String: its characters, escapes resolved.
-  const std::string& String() const { return string_; }
+  std::string_view String() const;
 
-  // The member of that exact name (the later one when the name repeats); nullptr when absent or
+  // The member of that exact name (the later one when the name repeats); nothing when absent or
   // when this value is not an object.
-  const JsonValue* Member(std::string_view name) const;
-  // Array length; 0 for anything that is not an array.
-  std::size_t Size() const { return kind_ == Kind::Array ? items_.size() : 0; }
-  // Array element; nullptr when out of range or not an array.
-  const JsonValue* Element(std::size_t index) const;
+  std::optional<JsonValue> Member(std::string_view name) const;
+  // Array length; 0 for anything that is not an array. Counts the elements one by one.
+  std::size_t Size() const;
+  // Array element, found by walking to it; nothing when out of range or not an array.
+  std::optional<JsonValue> Element(std::size_t index) const;
+  // The first element of an array, and the element after this one in its array: a walk over
+  // all elements in linear time.
+  std::optional<JsonValue> First() const;
+  std::optional<JsonValue> Next() const;
 
   // The value as text: a string's characters, numbers in their canonical form, "true", "false",
   // "null", and objects and arrays as compact JSON in which only ", \, / and NUL are escaped.
@@ -42,37 +46,52 @@ class JsonValue {
 
  private:
   friend class JsonDocument;
-  friend class JsonBuilder;
 
-  Kind kind_ = Kind::Null;
-  std::int64_t integer_ = 0;
-  double double_ = 0;
-  std::string string_;
-  // The name under which this value is a member of an object.
-  std::string name_;
-  // Elements of an array, or the member values of an object.
-  std::vector<const JsonValue*> items_;
+  JsonValue(const JsonDocument& document, std::size_t index, std::size_t parentEnd)
+      : document_(&document), index_(index), parentEnd_(parentEnd) {}
+
+  const JsonDocument* document_;
+  std::size_t index_;
+  std::size_t parentEnd_;  // where the enclosing array's elements end
 };
 
-// A parsed document. Every value sits in one flat store, so neither destruction nor text
-// conversion recurses, however deep the nesting.
+// A parsed document, compact whatever its shape: every value is one 64-bit node in pre-order
+// (a container's node holds where its contents end), and strings, member names and numbers too
+// large for a node sit in a byte store. Neither storage nor destruction nor text conversion
+// grows the call stack, however deep the nesting.
 class JsonDocument {
  public:
   // nullptr when the text is not one well-formed JSON value.
   static std::unique_ptr<JsonDocument> Parse(std::string_view text);
 
-  const JsonValue& Root() const { return chunks_.front()[0]; }
+  JsonValue Root() const { return JsonValue(*this, 0, count_); }
 
  private:
   friend class JsonBuilder;
+  friend class JsonValue;
 
-  // A new value whose address stays valid while more are added.
-  JsonValue& NewValue();
+  static constexpr unsigned kNodeShift = 12;   // nodes per block: 2^12
+  static constexpr unsigned kStoreShift = 16;  // bytes per shared store block: 2^16
 
-  std::vector<std::unique_ptr<JsonValue[]>> chunks_;
-  std::size_t chunkSize_ = 0;
-  std::size_t used_ = 0;
+  std::uint64_t Node(std::size_t index) const {
+    return nodes_[index >> kNodeShift][index & ((std::size_t{1} << kNodeShift) - 1)];
+  }
+  std::uint64_t& NodeAt(std::size_t index) {
+    return nodes_[index >> kNodeShift][index & ((std::size_t{1} << kNodeShift) - 1)];
+  }
+  std::size_t Push(std::uint64_t node);
+  // Where the value at `index` and everything inside it ends.
+  std::size_t End(std::size_t index) const;
+  // Keeps bytes (with their length) in the store; the position it answers finds them again.
+  std::uint64_t Store(std::string_view bytes);
+  std::string_view Stored(std::uint64_t position) const;
+
+  std::vector<std::unique_ptr<std::uint64_t[]>> nodes_;
   std::size_t count_ = 0;
+  // Shared blocks of 2^kStoreShift bytes, and blocks of their own for long strings.
+  std::vector<std::unique_ptr<char[]>> store_;
+  std::size_t sharedBlock_ = 0;
+  std::size_t sharedUsed_ = std::size_t{1} << kStoreShift;
 };
 
 }  // namespace orgkat

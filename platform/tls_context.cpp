@@ -1,11 +1,12 @@
 #include "platform/tls_context.h"
 
-#include <filesystem>
 #include <memory>
 #include <mutex>
 
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
+
+#include "platform/client_credentials.h"
 
 namespace orgkat {
 
@@ -19,9 +20,10 @@ std::string Quoted(const std::string& name) {
   return "\"" + name + "\"";
 }
 
-void RequireFile(const std::string& name) {
-  std::error_code ec;
-  if (!std::filesystem::exists(name, ec)) throw TlsSetupError("File not found " + Quoted(name));
+// With peer verification off the outcome of checking the server's chain is ignored, yet the
+// library would still build and check it against the trust directory in every handshake.
+int AcceptWithoutChecking(X509_STORE_CTX*, void*) {
+  return 1;
 }
 
 struct StoreRelease {
@@ -57,21 +59,29 @@ ssl::context TlsContext::Build() const {
   ssl::context context(ssl::context::tls_client);
   SSL_CTX* native = context.native_handle();
   SSL_CTX_set_security_level(native, 1);
-  context.set_password_callback(
-      [pass = settings_.PassPhrase](std::size_t, ssl::context::password_purpose) { return pass; });
 
   // The key goes first, so with both files missing the key file is the one reported.
-  RequireFile(settings_.PrivKeyFile);
-  boost::system::error_code ec;
-  context.use_private_key_file(settings_.PrivKeyFile, ssl::context::pem, ec);
-  if (ec) throw TlsSetupError("Can't load private key file " + Quoted(settings_.PrivKeyFile));
-  RequireFile(settings_.CertFile);
-  context.use_certificate_chain_file(settings_.CertFile, ec);
-  if (ec) throw TlsSetupError("Can't read certificate file " + Quoted(settings_.CertFile));
-
+  auto& credentials = ClientCredentials::Shared();
+  switch (credentials.UsePrivateKey(native, settings_.PrivKeyFile, settings_.PassPhrase)) {
+    case ClientCredentials::Outcome::kUsed:
+      break;
+    case ClientCredentials::Outcome::kMissing:
+      throw TlsSetupError("File not found " + Quoted(settings_.PrivKeyFile));
+    case ClientCredentials::Outcome::kUnreadable:
+      throw TlsSetupError("Can't load private key file " + Quoted(settings_.PrivKeyFile));
+  }
   X509_STORE* trust = DefaultTrustStore();
+  switch (credentials.UseCertificateChain(native, settings_.CertFile, trust)) {
+    case ClientCredentials::Outcome::kUsed:
+      break;
+    case ClientCredentials::Outcome::kMissing:
+      throw TlsSetupError("File not found " + Quoted(settings_.CertFile));
+    case ClientCredentials::Outcome::kUnreadable:
+      throw TlsSetupError("Can't read certificate file " + Quoted(settings_.CertFile));
+  }
   if (trust == nullptr) throw TlsSetupError("Can't load the default trust locations");
   SSL_CTX_set1_cert_store(native, trust);
+
   // SSL 3.0 is the wanted floor; a library built without it refuses that bound, and its own
   // lowest version (TLS 1.0) is then the floor.
   if (SSL_CTX_set_min_proto_version(native, SSL3_VERSION) != 1 &&
@@ -82,7 +92,10 @@ ssl::context TlsContext::Build() const {
     throw TlsSetupError("Can't set the highest protocol version");
   }
   context.set_verify_mode(settings_.VerifyPeer ? ssl::verify_peer : ssl::verify_none);
-  if (!settings_.VerifyPeer) SSL_CTX_set_verify_depth(native, 0);
+  if (!settings_.VerifyPeer) {
+    SSL_CTX_set_verify_depth(native, 0);
+    SSL_CTX_set_cert_verify_callback(native, &AcceptWithoutChecking, nullptr);
+  }
   if (SSL_CTX_set_cipher_list(native, kCipherList) != 1) {
     throw TlsSetupError("Can't set the cipher list");
   }

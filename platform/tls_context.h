@@ -15,8 +15,9 @@ class TlsSetupError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The client's TLS context. It is built at the first handshake that needs it, so the key and
-// certificate files are read then; a failed set-up leaves nothing behind and is tried again.
+// The client's TLS context. It is built at the first handshake that needs it, with the key and
+// certificate files as they are then (decoded once per process while they stay unchanged); a
+// failed set-up leaves nothing behind and is tried again.
 class TlsContext {
  public:
   explicit TlsContext(TlsSettings settings);

@@ -71,7 +71,7 @@ std::string EncodeRequestTarget(const std::string& target) {
   encoded.reserve(target.size());
   for (const char ch : target) {
     const auto byte = static_cast<unsigned char>(ch);
-    if (byte <= 0x20 || byte >= 0x7F) {
+    if (byte <= 0x20 || byte >= 0x7F || byte == '#') {
       encoded += '%';
       encoded += kHex[byte >> 4];
       encoded += kHex[byte & 0x0F];

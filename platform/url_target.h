@@ -25,8 +25,9 @@ std::string AbsoluteUrl(const UrlParts& url);
 // Makes a Location value absolute against the URL that answered with it.
 std::string ResolveLocation(const UrlParts& base, const std::string& location);
 
-// Percent-encodes space, control characters, DEL and bytes above 0x7F, so that a target taken
-// from a response can neither split the request line nor add header lines.
+// Percent-encodes space, control characters, DEL, bytes above 0x7F and '#', so that a target
+// taken from a response can neither split the request line nor add header lines, and a '#' in
+// an identifier reaches the server instead of cutting the path short.
 std::string EncodeRequestTarget(const std::string& target);
 
 }  // namespace orgkat

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 namespace orgkat {
 
@@ -133,11 +134,21 @@ std::string DecodeBody(std::string_view bytes) {
   return out;
 }
 
-void ScanRecordUrls(std::string_view text, const std::string& apiHost,
-                    std::vector<std::string>& foundUrls, const LogSink& log) {
-  const char* data = text.data();
-  const std::size_t size = text.size();
-  std::size_t from = 0;
+void ScanRecordUrls(std::string text, RecordIdList& foundIds, const LogSink& log) {
+  const std::size_t base = foundIds.AdoptText(std::move(text));
+  const std::string_view held = foundIds.Text();
+  const char* data = held.data();
+  const std::size_t size = held.size();
+  // Counted first so that the spans take one allocation of their final size.
+  std::size_t tokens = 0;
+  for (std::size_t from = base; from < size;) {
+    const void* hit = memmem(data + from, size - from, kIdToken.data(), kIdToken.size());
+    if (hit == nullptr) break;
+    ++tokens;
+    from = static_cast<std::size_t>(static_cast<const char*>(hit) - data) + kIdToken.size();
+  }
+  foundIds.Reserve(tokens);
+  std::size_t from = base;
   // The first comma at or after the last token's end; found once and reused by every token
   // before it, so the whole scan stays linear.
   std::size_t comma = 0;
@@ -154,10 +165,10 @@ void ScanRecordUrls(std::string_view text, const std::string& apiHost,
       comma = static_cast<std::size_t>(static_cast<const char*>(found) - data);
       haveComma = true;
     }
-    foundUrls.push_back(RecordUrl(apiHost, text.substr(idStart, comma - idStart)));
+    foundIds.Add(idStart, comma - idStart);
     from = idStart;
   }
-  if (log) log("Найдено " + std::to_string(foundUrls.size()) + " организаций");
+  if (log) log("Найдено " + std::to_string(foundIds.size()) + " организаций");
 }
 
 }  // namespace orgkat

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "scraper/record_id_list.h"
+
 namespace orgkat {
 
 // Receives the message of one log line (the run controller wires it to AppendLog).
@@ -19,9 +21,9 @@ std::string RecordUrl(const std::string& apiHost, std::string_view id);
 // a leading byte-order mark stays. Never fails.
 std::string DecodeBody(std::string_view bytes);
 
-// Appends one record URL per "eo_id": token that has a comma after it, then logs the
-// found-count line ("Найдено N организаций", N the size of foundUrls).
-void ScanRecordUrls(std::string_view text, const std::string& apiHost,
-                    std::vector<std::string>& foundUrls, const LogSink& log);
+// Takes over the list text and appends one identifier per "eo_id": token that has a comma after
+// it (its record URL is RecordUrl of it), then logs the found-count line ("Найдено N
+// организаций", N the size of foundIds).
+void ScanRecordUrls(std::string text, RecordIdList& foundIds, const LogSink& log);
 
 }  // namespace orgkat

@@ -11,21 +11,21 @@ namespace {
 constexpr std::string_view kNotGiven = "Не указано";
 
 // The address value: `address` when present with any value, else the first element of an
-// `others` array; nullptr when neither gives one.
-const JsonValue* AddressValue(const JsonValue& record) {
-  if (const JsonValue* address = record.Member("address")) return address;
-  const JsonValue* others = record.Member("others");
-  return others != nullptr ? others->Element(0) : nullptr;
+// `others` array; nothing when neither gives one.
+std::optional<JsonValue> AddressValue(const JsonValue& record) {
+  if (auto address = record.Member("address")) return address;
+  const auto others = record.Member("others");
+  return others ? others->Element(0) : std::nullopt;
 }
 
 // Non-empty texts joined by ", ", except that an empty text after a non-empty one still adds
 // its separator.
-std::string JoinedPhones(const JsonValue* address) {
+std::string JoinedPhones(const std::optional<JsonValue>& address) {
   std::string joined;
-  const JsonValue* phones = address != nullptr ? address->Member("phones") : nullptr;
-  if (phones == nullptr) return joined;
-  for (std::size_t i = 0; i < phones->Size(); ++i) {
-    const std::string phone = MemberText(phones->Element(i), "phone");
+  const auto phones = address ? address->Member("phones") : std::nullopt;
+  if (!phones) return joined;
+  for (auto element = phones->First(); element; element = element->Next()) {
+    const std::string phone = MemberText(element, "phone");
     if (!joined.empty()) joined += ", ";
     joined += phone;
   }
@@ -102,34 +102,34 @@ std::string EscapeQuotes(std::string_view text) {
   return out;
 }
 
-std::string MemberText(const JsonValue* container, std::string_view name) {
-  const JsonValue* value = container != nullptr ? container->Member(name) : nullptr;
-  return value != nullptr ? value->Text() : std::string();
+std::string MemberText(const std::optional<JsonValue>& container, std::string_view name) {
+  const auto value = container ? container->Member(name) : std::nullopt;
+  return value ? value->Text() : std::string();
 }
 
 std::string RecordRow(std::string_view body, std::string& lastDirector) {
   lastDirector.clear();
   const auto document = JsonDocument::Parse(body);
-  const JsonValue* record = document != nullptr ? document->Root().Member("list") : nullptr;
-  if (record == nullptr) throw std::runtime_error("В ответе нет записи организации");
+  const auto record = document != nullptr ? document->Root().Member("list") : std::nullopt;
+  if (!record) throw std::runtime_error("В ответе нет записи организации");
 
   const std::string title = MemberText(record, "title");
   const std::string fullTitle = MemberText(record, "title_full");
   const std::string director = MemberText(record, "director");
   lastDirector = director;
 
-  const JsonValue* address = AddressValue(*record);
+  const auto address = AddressValue(*record);
   const std::string addressText = MemberText(address, "title");
   const std::string phones = JoinedPhones(address);
 
   std::string directorPhone;
   std::string directorEmail;
-  if (const JsonValue* current = record->Member("current_director")) {
+  if (const auto current = record->Member("current_director")) {
     directorEmail = MemberText(current, "email");
     if (MemberText(current, "phone") != kNotGiven) directorPhone = MemberText(current, "eo_phone");
   }
-  const JsonValue* area = record->Member("area");
-  const std::string district = area != nullptr ? MemberText(area, "name_short") : std::string();
+  const auto area = record->Member("area");
+  const std::string district = area ? MemberText(area, "name_short") : std::string();
 
   std::string row;
   row.reserve(512);

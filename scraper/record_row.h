@@ -1,13 +1,13 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "platform/json_document.h"
 #include "scraper/result_file.h"
 
 namespace orgkat {
-
-class JsonValue;
 
 // Characters with codes up to 32 stripped from both ends.
 std::string TrimValue(std::string_view text);
@@ -16,7 +16,7 @@ std::string EscapeQuotes(std::string_view text);
 
 // The text of member `name` of `container`; empty when the container is absent, not an object, or
 // has no such member.
-std::string MemberText(const JsonValue* container, std::string_view name);
+std::string MemberText(const std::optional<JsonValue>& container, std::string_view name);
 
 // The row of ten cells for one record body (without its line break). Sets lastDirector to empty
 // first, then to the record's director text. Throws std::runtime_error when the body holds no

@@ -9,11 +9,12 @@ HttpClientSettings RequestSettings(const RunConfig& config) {
       "Mozilla/5.0 (Windows NT 6.1; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
       "Chrome/109.0.0.0 Safari/537.36";
   settings.Timeout = config.HttpTimeout;
+  settings.RequestLimit = config.HttpRequestLimit;
   settings.LocationChangeMaxCount = 10;
   settings.RequestVer = "1.1";
   TlsSettings tls;
-  tls.CertFile = "01cert.pem";
-  tls.PrivKeyFile = "01key.pem";
+  tls.CertFile = config.CertDir + "01cert.pem";
+  tls.PrivKeyFile = config.CertDir + "01key.pem";
   tls.PassPhrase = "qwzxkvbn";
   tls.VerifyPeer = false;
   settings.Tls = tls;

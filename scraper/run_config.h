@@ -19,7 +19,9 @@ struct RunConfig {
   std::string SiteHost = "orgkat.example";
   std::string OutputDir;  // where data%d.csv and log-%d.txt go; absolute, ends in '/'
   std::string ProxyFile;  // full path of proxy.txt
+  std::string CertDir;    // where 01cert.pem and 01key.pem are; absolute, ends in '/'; empty: cwd
   std::chrono::milliseconds HttpTimeout{std::chrono::seconds(120)};
+  std::chrono::milliseconds HttpRequestLimit{0};  // one attempt as a whole; 0: 10 × HttpTimeout
   std::chrono::milliseconds PollInterval{100};
   std::uint32_t RetryPauseMs = 3000;
   int ResumeDelayMs = 30000;

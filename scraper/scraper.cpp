@@ -100,19 +100,20 @@ void TScraper::Execute() {
   // The last report is made: what the run abandoned is no longer waited for, only ended.
   EndAbandonedWorkers();
   UrlQueue.clear();
-  FoundUrls.clear();
+  FoundIds.clear();
 }
 
 void TScraper::RunPhases() {
   ListsLock = std::make_shared<std::mutex>();
   SendRunState(true);
 
-  UrlQueue.assign({ListUrl(Config->ApiHost)});
-  FoundUrls.clear();
+  UrlQueue.Assign(ListUrl(Config->ApiHost));
+  FoundIds.clear();
   if (RunPhase(Phase::List) == PhaseEnd::Stopped) return;
   SendProgress(0);
-  UrlQueue.assign(FoundUrls.begin(), FoundUrls.end());
-  FoundUrls.clear();
+  UrlQueue.Assign(std::move(FoundIds), Config->ApiHost);
+  Summary_.RecordsFound = UrlQueue.size();
+  FoundIds.clear();
   if (UrlQueue.empty()) return;
   if (RunPhase(Phase::Records) != PhaseEnd::Stopped) SendResult("ok");
   CloseRun();
@@ -143,6 +144,7 @@ TScraper::PhaseEnd TScraper::RunPhase(Phase phase) {
     if (phase == Phase::Records) {
       ResultFile.OpenResultFile(Config->OutputDir, Config->Ticks->Now(),
                                 [this](const std::string& message) { Log(message); });
+      Summary_.ResultPath = ResultFile.Path();
     }
     ProgressBarPosition = 0;
     ProgressBarMax = ClampedCount(UrlQueue.size());
@@ -190,8 +192,7 @@ TScraper::StepEnd TScraper::DispatchStep() {
     running = RunningList->size();
   }
   if (static_cast<std::int64_t>(running) >= Limit || UrlQueue.empty()) return StepEnd::Continue;
-  std::string entry = std::move(UrlQueue.front());
-  UrlQueue.pop_front();
+  std::string entry = UrlQueue.PopFront();
   SendProgress(ProgressBarPosition + 1);
   // An empty entry is used up and counted; no worker is made for it.
   if (TrimValue(entry).empty()) return StepEnd::Continue;
@@ -241,14 +242,17 @@ bool TScraper::PhaseDone() {
 }
 
 void TScraper::Consume(Phase phase, TScrapingThread& worker) {
-  const std::string body = std::exchange(worker.html, std::string());
-  const std::string text = DecodeBody(body);
-  if (worker.result != 1) return;
+  // The body goes as soon as it is decoded, before the identifiers or the record tree are built.
+  std::string text = DecodeBody(std::exchange(worker.html, std::string()));
+  if (worker.result != 1) {
+    if (phase == Phase::Records && worker.result == -1) Summary_.LostUrls.push_back(worker.url);
+    return;
+  }
   if (phase == Phase::List) {
-    ScanRecordUrls(text, Config->ApiHost, FoundUrls,
-                   [this](const std::string& message) { Log(message); });
+    ScanRecordUrls(std::move(text), FoundIds, [this](const std::string& message) { Log(message); });
   } else {
     WriteRecordRow(text, ResultFile, LastDirector);
+    ++Summary_.RowsWritten;
   }
 }
 
@@ -317,6 +321,7 @@ void TScraper::SaveLogFile() {
       throw;
     }
     FileDescriptor fd(file.fd);
+    Summary_.LogPath = file.path;
     LogsMemo->AppendLine(LogLine("Работа завершена, лог записан в " + file.path));
     const std::string text = LogsMemo->Text();
     WriteAll(fd.get(), file.path, text.data(), text.size());

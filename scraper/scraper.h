@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -10,8 +9,10 @@
 
 #include "platform/controls.h"
 #include "platform/thread.h"
+#include "scraper/record_id_list.h"
 #include "scraper/result_file.h"
 #include "scraper/run_config.h"
+#include "scraper/url_queue.h"
 #include "scraper/worker_lists.h"
 
 namespace orgkat {
@@ -58,6 +59,11 @@ class TScraper : public TThread {
     bool Completed = false;      // "Сбор данных завершен" was logged
     bool ErrorReported = false;  // an error was reported ("Ошибка: ...")
     bool LogFileSaved = false;
+    std::size_t RecordsFound = 0;  // URLs handed to the records phase
+    std::size_t RowsWritten = 0;
+    std::vector<std::string> LostUrls;  // records that failed after their last attempt
+    std::string ResultPath;             // empty when no result file was made
+    std::string LogPath;
   };
   const RunSummary& Summary() const { return Summary_; }
 
@@ -103,8 +109,8 @@ class TScraper : public TThread {
   std::shared_ptr<TWorkerList> FinishedList;
   // Workers left running or unconsumed when a phase failed or stopped.
   std::vector<std::shared_ptr<TScrapingThread>> Abandoned;
-  std::deque<std::string> UrlQueue;
-  std::vector<std::string> FoundUrls;
+  TUrlQueue UrlQueue;
+  RecordIdList FoundIds;
   TResultFile ResultFile;
   std::string LastDirector;
   RunSummary Summary_;

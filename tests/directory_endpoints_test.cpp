@@ -1,4 +1,5 @@
 #include "scraper/directory_endpoints.h"
+#include "scraper/url_queue.h"
 
 #include <gtest/gtest.h>
 
@@ -16,12 +17,18 @@ std::string Url(const std::string& id) {
   return "https://api.test:8443/api/eduoffices/" + id + ".json";
 }
 
-std::vector<std::string> Scan(const std::string& text, std::vector<std::string>* log = nullptr) {
+std::vector<std::string> UrlsOf(const RecordIdList& ids) {
   std::vector<std::string> urls;
-  ScanRecordUrls(text, kHost, urls, [&](const std::string& line) {
+  for (std::size_t i = 0; i < ids.size(); ++i) urls.push_back(RecordUrl(kHost, ids[i]));
+  return urls;
+}
+
+std::vector<std::string> Scan(const std::string& text, std::vector<std::string>* log = nullptr) {
+  RecordIdList ids;
+  ScanRecordUrls(text, ids, [&](const std::string& line) {
     if (log != nullptr) log->push_back(line);
   });
-  return urls;
+  return UrlsOf(ids);
 }
 
 TEST(DirectoryEndpoints, BuildsTheListAndRecordUrlsOnTheConfiguredHost) {
@@ -77,17 +84,36 @@ INSTANTIATE_TEST_SUITE_P(
         ScanRow{"a token at the very end yields nothing", R"(a,"eo_id":)", {}},
         ScanRow{"an empty text yields nothing", "", {}}));
 
-TEST(DirectoryEndpoints, AppendsToTheFoundUrlsAndLogsTheirWholeCount) {
-  std::vector<std::string> urls = {"earlier"};
+TEST(DirectoryEndpoints, AppendsToTheFoundIdentifiersAndLogsTheirWholeCount) {
+  RecordIdList ids;
   std::vector<std::string> log;
-  ScanRecordUrls(R"([{"eo_id":1,"a":0},{"eo_id":2,"a":0}])", kHost, urls,
+  ScanRecordUrls(R"({"eo_id":0,})", ids, {});
+  ScanRecordUrls(R"([{"eo_id":1,"a":0},{"eo_id":2,"a":0}])", ids,
                  [&](const std::string& line) { log.push_back(line); });
-  EXPECT_EQ(urls, (std::vector<std::string>{"earlier", Url("1"), Url("2")}));
+  EXPECT_EQ(UrlsOf(ids), (std::vector<std::string>{Url("0"), Url("1"), Url("2")}));
   EXPECT_EQ(log, std::vector<std::string>{"Найдено 3 организаций"});
 
   log.clear();
   EXPECT_TRUE(Scan("no tokens here", &log).empty());
   EXPECT_EQ(log, std::vector<std::string>{"Найдено 0 организаций"});
+}
+
+TEST(DirectoryEndpoints, QueueBuildsEachRecordUrlWhenItIsTaken) {
+  RecordIdList ids;
+  ScanRecordUrls(R"("eo_id":1 "eo_id":2 x,"eo_id":#3,)", ids, {});
+  TUrlQueue queue;
+  queue.Assign(ListUrl(kHost));
+  EXPECT_EQ(queue.size(), 1u);
+  EXPECT_EQ(queue.PopFront(), ListUrl(kHost));
+  EXPECT_TRUE(queue.empty());
+  queue.Assign(std::move(ids), kHost);
+  std::vector<std::string> taken;
+  for (std::size_t left = 3; left > 0; --left) {
+    EXPECT_EQ(queue.size(), left);
+    taken.push_back(queue.PopFront());
+  }
+  EXPECT_TRUE(queue.empty());
+  EXPECT_EQ(taken, (std::vector<std::string>{Url("1 \"eo_id\":2 x"), Url("2 x"), Url("#3")}));
 }
 
 // The steps as they are defined: cut the text after each token, take up to the next comma.

@@ -1,13 +1,17 @@
 #include "platform/http_client.h"
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <thread>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "platform/client_credentials.h"
+#include "platform/tls_context.h"
 #include "tests/support/scripted_server.h"
 #include "tests/support/test_certificates.h"
 
@@ -246,6 +250,10 @@ TEST_F(HttpClientTest, BodiesArriveAsSentWithoutChunkFraming) {
       {"empty", Ok(""), ""},
       {"binary", Ok(binary), binary},
       {"gzip label is not decoded", Ok("zz", "Content-Encoding: gzip\r\n"), "zz"},
+      {"long extension and trailer lines within their limit",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2;x=" + std::string(65000, 'v') +
+           "\r\nok\r\n0\r\nX-T: " + std::string(4000, 't') + "\r\n\r\n",
+       "ok"},
   };
   ScriptedServer server([&](const std::string& request, int) {
     for (const auto& c : cases) {
@@ -337,6 +345,55 @@ TEST_F(HttpClientTest, BodyThatStopsMidwayEndsOnTimeout) {
   auto client = CreateHttpClient(settings);
   std::string body;
   EXPECT_EQ(FailingGet(*client, Url("http", server, "/"), body), "Request aborted on timeout");
+}
+
+TEST_F(HttpClientTest, HeaderArrivingByteByByteRestartsTheInactivityLimit) {
+  // Each byte well inside the limit, the whole header block well beyond it.
+  ScriptedServer server([](const std::string&, int) {
+    return ScriptedReply{Ok("ok", "X-Pad: " + std::string(20, 'p') + "\r\n"), After::kKeepOpen, 0,
+                         std::chrono::milliseconds(40)};
+  });
+  auto settings = Settings();
+  settings.Timeout = std::chrono::seconds(1);
+  auto client = CreateHttpClient(settings);
+  std::string body;
+  client->Get(Url("http", server, "/"), body);
+  EXPECT_EQ(body, "ok");
+}
+
+TEST_F(HttpClientTest, SteadyDripEndsOnTheOverallLimitAsOnInactivity) {
+  ScriptedServer server([](const std::string&, int) {
+    return ScriptedReply{
+        "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(100000, 'd'),
+        After::kClose, 0, std::chrono::milliseconds(20)};
+  });
+  auto settings = Settings();
+  settings.Timeout = std::chrono::seconds(5);
+  settings.RequestLimit = std::chrono::milliseconds(500);
+  auto client = CreateHttpClient(settings);
+  std::string body;
+  EXPECT_EQ(FailingGet(*client, Url("http", server, "/"), body), "Request aborted on timeout");
+  EXPECT_EQ(client->StatusCode(), 404);
+}
+
+TEST_F(HttpClientTest, ChunkLineAboveItsLimitFailsTheRequest) {
+  const std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  const std::string responses[] = {
+      head + "2;x=" + std::string(70000, 'v') + "\r\nok\r\n0\r\n\r\n",
+      head + "2\r\nok\r\n0;" + std::string(70000, 'v') + "\r\n\r\n",
+      head + "2\r\nok\r\n0\r\nX-T: " + std::string(70000, 't') + "\r\n\r\n",
+  };
+  ScriptedServer server([&](const std::string& request, int) {
+    return ScriptedReply{responses[request[5] - '0'], After::kClose};
+  });
+  auto client = CreateHttpClient(Settings());
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    std::string body;
+    EXPECT_EQ(FailingGet(*client, Url("http", server, "/" + std::to_string(i)), body),
+              "Chunk extension or trailer line exceeds the limit of 65536 bytes");
+    EXPECT_EQ(client->StatusCode(), 200);
+  }
 }
 
 TEST_F(HttpClientTest, RefusedConnectionNamesWinsockCode10061) {
@@ -548,6 +605,212 @@ TEST_F(TlsSetupTest, WrongPassPhraseIsASetUpFailure) {
   auto client = CreateHttpClient(settings);
   std::string body;
   EXPECT_EQ(FailingGet(*client, Url("https", server, "/"), body), "Connection aborted on request");
+}
+
+// Each worker's context is built from the files as they are at its first handshake, although the
+// decoded key and chain are kept for the next worker while the files stay unchanged.
+class CredentialFilesTest : public TlsSetupTest {
+ protected:
+  void SetUp() override {
+    TlsSetupTest::SetUp();
+    Use(test::SharedTestCertificates().client_cert, test::SharedTestCertificates().client_key);
+  }
+
+  // Puts both files in place the way an operator's copy does: the old files are rewritten.
+  void Use(const std::filesystem::path& cert, const std::filesystem::path& key) {
+    const auto overwrite = std::filesystem::copy_options::overwrite_existing;
+    std::filesystem::copy_file(cert, dir_ / "01cert.pem", overwrite);
+    std::filesystem::copy_file(key, dir_ / "01key.pem", overwrite);
+  }
+
+  // The set-up failure of a new worker's context, or "" when the set-up succeeds.
+  static std::string SetUpFailure(const std::string& pass_phrase = test::kClientPassPhrase) {
+    TlsSettings settings;
+    settings.PassPhrase = pass_phrase;
+    TlsContext context(settings);
+    try {
+      context.Get();
+    } catch (const TlsSetupError& error) {
+      return error.what();
+    }
+    return "";
+  }
+
+  // The certificates that the server received from one new worker.
+  static std::string ChainSentByANewWorker() {
+    ScriptedServer server([](const std::string&, int) { return ScriptedReply{Ok("x")}; },
+                          test::TestServerTls());
+    std::string body;
+    CreateHttpClient(Settings())->Get(Url("https", server, "/"), body);
+    const auto chains = server.ClientChains();
+    return chains.size() == 1 ? chains[0] : "connections: " + std::to_string(chains.size());
+  }
+};
+
+TEST_F(CredentialFilesTest, AChangedFileIsReadAgainAndItsNewContentSent) {
+  const auto& files = test::SharedTestCertificates();
+  EXPECT_EQ(ChainSentByANewWorker(), "/CN=orgkat-client");
+  EXPECT_EQ(ChainSentByANewWorker(), "/CN=orgkat-client");
+  Use(files.second_client_cert, files.second_client_key);
+  EXPECT_EQ(ChainSentByANewWorker(), "/CN=orgkat-client-2");
+  Use(files.client_cert, files.client_key);
+  EXPECT_EQ(ChainSentByANewWorker(), "/CN=orgkat-client");
+  // Certificates after the first one in the file are sent as its chain, in their order.
+  std::ofstream(dir_ / "01cert.pem", std::ios::app) << std::ifstream(files.server_cert).rdbuf();
+  EXPECT_EQ(ChainSentByANewWorker(), "/CN=orgkat-client, /CN=localhost");
+  // A file replaced by another one (a new inode) counts as changed as well.
+  std::filesystem::copy_file(files.second_client_cert, dir_ / "new.pem");
+  std::filesystem::copy_file(files.second_client_key, dir_ / "new-key.pem");
+  std::filesystem::rename(dir_ / "new.pem", dir_ / "01cert.pem");
+  std::filesystem::rename(dir_ / "new-key.pem", dir_ / "01key.pem");
+  EXPECT_EQ(ChainSentByANewWorker(), "/CN=orgkat-client-2");
+}
+
+TEST_F(CredentialFilesTest, AFileThatBecameMissingOrUnreadableFailsAsOnTheFirstRead) {
+  struct Case {
+    const char* what;
+    std::function<void(const std::filesystem::path& dir)> change;
+    std::string pass_phrase;
+    const char* failure;
+  };
+  const std::string pass = test::kClientPassPhrase;
+  const std::vector<Case> cases = {
+      {"key removed", [](const auto& dir) { std::filesystem::remove(dir / "01key.pem"); }, pass,
+       "File not found \"01key.pem\""},
+      {"certificate removed", [](const auto& dir) { std::filesystem::remove(dir / "01cert.pem"); },
+       pass, "File not found \"01cert.pem\""},
+      {"both removed: the key is reported",
+       [](const auto& dir) {
+         std::filesystem::remove(dir / "01key.pem");
+         std::filesystem::remove(dir / "01cert.pem");
+       },
+       pass, "File not found \"01key.pem\""},
+      {"key overwritten with text",
+       [](const auto& dir) { std::ofstream(dir / "01key.pem") << "no key\n"; }, pass,
+       "Can't load private key file \"01key.pem\""},
+      {"key emptied", [](const auto& dir) { std::ofstream(dir / "01key.pem", std::ios::trunc); },
+       pass, "Can't load private key file \"01key.pem\""},
+      {"certificate overwritten with text",
+       [](const auto& dir) { std::ofstream(dir / "01cert.pem") << "no cert\n"; }, pass,
+       "Can't read certificate file \"01cert.pem\""},
+      {"key replaced by a directory",
+       [](const auto& dir) {
+         std::filesystem::remove(dir / "01key.pem");
+         std::filesystem::create_directory(dir / "01key.pem");
+       },
+       pass, "Can't load private key file \"01key.pem\""},
+      // The key decrypted with the right pass phrase is not handed to a context with another.
+      {"files unchanged, wrong pass phrase", [](const auto&) {}, "wrong",
+       "Can't load private key file \"01key.pem\""},
+  };
+  const auto& files = test::SharedTestCertificates();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(SetUpFailure(), "");
+    c.change(dir_);
+    EXPECT_EQ(SetUpFailure(c.pass_phrase), c.failure);
+    // A failed read is not kept: the next worker reads again.
+    EXPECT_EQ(SetUpFailure(c.pass_phrase), c.failure);
+    std::filesystem::remove_all(dir_ / "01key.pem");
+    Use(files.client_cert, files.client_key);
+    EXPECT_EQ(SetUpFailure(), "");
+  }
+}
+
+TEST_F(CredentialFilesTest, WorkersSettingUpAtOnceWhileTheFilesAreReplacedAllSucceed) {
+  const auto& files = test::SharedTestCertificates();
+  const std::filesystem::path pairs[2][2] = {{files.client_cert, files.client_key},
+                                             {files.second_client_cert, files.second_client_key}};
+  std::atomic<int> failures{0};
+  std::vector<std::thread> workers;
+  for (int w = 0; w < 4; ++w) {
+    workers.emplace_back([&failures] {
+      for (int i = 0; i < 8; ++i) {
+        if (!SetUpFailure().empty()) ++failures;
+      }
+    });
+  }
+  // Replaced whole (a rename), so that no set-up can see half a file.
+  for (int i = 0; i < 8; ++i) {
+    for (int f = 0; f < 2; ++f) {
+      const auto name = f == 0 ? "01cert.pem" : "01key.pem";
+      std::filesystem::copy_file(pairs[i % 2][f], dir_ / "next.pem",
+                                 std::filesystem::copy_options::overwrite_existing);
+      std::filesystem::rename(dir_ / "next.pem", dir_ / name);
+    }
+  }
+  for (auto& worker : workers) worker.join();
+  EXPECT_EQ(failures.load(), 0);
+}
+
+// A certificate alone in its file is sent with the chain that the trust locations complete, as
+// the library would complete it in the handshake; a file with its own chain is sent as it is.
+TEST_F(CredentialFilesTest, ALoneCertificateGetsTheChainOfTheTrustLocations) {
+  const auto& files = test::SharedTestCertificates();
+  std::unique_ptr<X509_STORE, decltype(&X509_STORE_free)> trust(X509_STORE_new(), X509_STORE_free);
+  ASSERT_EQ(X509_STORE_load_file(trust.get(), files.authority_cert.c_str()), 1);
+  struct Case {
+    const char* what;
+    std::filesystem::path cert;
+    std::filesystem::path key;
+    bool append_server_cert;
+    std::vector<std::string> chain;
+  };
+  const std::vector<Case> cases = {
+      {"issued by a trusted authority",
+       files.issued_client_cert,
+       files.issued_client_key,
+       false,
+       {"/CN=orgkat-test-ca"}},
+      {"self-signed", files.client_cert, files.client_key, false, {}},
+      {"with its own chain",
+       files.issued_client_cert,
+       files.issued_client_key,
+       true,
+       {"/CN=localhost"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Use(c.cert, c.key);
+    if (c.append_server_cert) {
+      std::ofstream(dir_ / "01cert.pem", std::ios::app) << std::ifstream(files.server_cert).rdbuf();
+    }
+    ClientCredentials credentials;
+    std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> context(SSL_CTX_new(TLS_client_method()),
+                                                              SSL_CTX_free);
+    ASSERT_EQ(credentials.UseCertificateChain(context.get(), "01cert.pem", trust.get()),
+              ClientCredentials::Outcome::kUsed);
+    STACK_OF(X509)* chain = nullptr;
+    ASSERT_EQ(SSL_CTX_get0_chain_certs(context.get(), &chain), 1);
+    std::vector<std::string> subjects;
+    for (int i = 0; i < sk_X509_num(chain); ++i) {
+      char text[256] = {};
+      X509_NAME_oneline(X509_get_subject_name(sk_X509_value(chain, i)), text, sizeof text);
+      subjects.emplace_back(text);
+    }
+    EXPECT_EQ(subjects, c.chain);
+  }
+}
+
+TEST_F(HttpClientTest, AnAddressNeedsNoResolverThreadAndANameDoes) {
+  const auto threads = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                         std::filesystem::directory_iterator());
+  };
+  struct Case {
+    const char* host;
+    long resolver_threads;
+  };
+  for (const auto& c : {Case{"127.0.0.1", 0}, Case{"localhost", 1}}) {
+    SCOPED_TRACE(c.host);
+    ScriptedServer server([](const std::string&, int) { return ScriptedReply{Ok("x")}; });
+    const auto before = threads();
+    auto client = CreateHttpClient(Settings());
+    std::string body;
+    client->Get("http://" + std::string(c.host) + ":" + std::to_string(server.Port()) + "/", body);
+    // The server's thread for the kept-alive connection, and the client's resolver if any.
+    EXPECT_EQ(threads() - before, 1 + c.resolver_threads);
+  }
 }
 
 TEST_F(HttpClientTest, HandshakeWithATls10ServerFailsWithTheLibraryReason) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
 namespace orgkat {
@@ -19,8 +20,8 @@ TEST_P(MemberTextTable, GivesTheTextOfTheValue) {
   const TextRow& row = GetParam();
   const auto document = JsonDocument::Parse("{\"v\":" + row.json + "}");
   ASSERT_NE(document, nullptr) << row.says;
-  const JsonValue* value = document->Root().Member("v");
-  ASSERT_NE(value, nullptr) << row.says;
+  const auto value = document->Root().Member("v");
+  ASSERT_TRUE(value) << row.says;
   EXPECT_EQ(value->Text(), row.text) << row.says;
 }
 
@@ -70,16 +71,29 @@ INSTANTIATE_TEST_SUITE_P(
                 R"([1,2.,-0.5,100,true,false,null,{"k":[]}])"},
         TextRow{"a member name is escaped like a string", R"({"a/b": "c"})", R"({"a\/b":"c"})"},
         TextRow{"a repeated name leaves only its later member in the text",
-                R"({"a": 1, "b": 2, "a": 3})", R"({"b":2,"a":3})"}));
+                R"({"a": 1, "b": 2, "a": 3})", R"({"b":2,"a":3})"},
+        TextRow{"integers at and beyond the range a node holds keep every digit",
+                "[144115188075855871, 144115188075855872, -144115188075855872, "
+                "-144115188075855873, 9223372036854775807, -9223372036854775808]",
+                "[144115188075855871,144115188075855872,-144115188075855872,"
+                "-144115188075855873,9223372036854775807,-9223372036854775808]"},
+        TextRow{"a decimal beyond the range a node holds stays exact", "922337203685477.5807",
+                "922337203685477.5807"},
+        TextRow{"a long string keeps all its characters",
+                "[\"" + std::string(70000, 'x') + "\", \"y\"]",
+                "[\"" + std::string(70000, 'x') + "\",\"y\"]"},
+        TextRow{"containers closing at different depths",
+                R"([[[1],2],{"a":[{}],"b":{"c":[]}},[],3])",
+                R"([[[1],2],{"a":[{}],"b":{"c":[]}},[],3])"}));
 
 TEST(JsonDocument, LooksUpMembersByExactNameAndTheLaterOneWins) {
   const auto document = JsonDocument::Parse(R"({"Title": 1, "title": 2, "title": 3})");
   ASSERT_NE(document, nullptr);
-  const JsonValue& root = document->Root();
+  const JsonValue root = document->Root();
   EXPECT_EQ(root.Member("title")->Integer(), 3);
   EXPECT_EQ(root.Member("Title")->Integer(), 1);
-  EXPECT_EQ(root.Member("TITLE"), nullptr);
-  EXPECT_EQ(root.Member("titl"), nullptr);
+  EXPECT_FALSE(root.Member("TITLE"));
+  EXPECT_FALSE(root.Member("titl"));
 }
 
 TEST(JsonDocument, KeepsTheLaterOfRepeatedNamesInLargeObjects) {
@@ -95,16 +109,16 @@ TEST(JsonDocument, KeepsTheLaterOfRepeatedNamesInLargeObjects) {
 TEST(JsonDocument, AnswersArrayAndMemberQueriesOnlyForTheirKinds) {
   const auto document = JsonDocument::Parse(R"([{"a": 1}, "s", [2]])");
   ASSERT_NE(document, nullptr);
-  const JsonValue& root = document->Root();
+  const JsonValue root = document->Root();
   EXPECT_EQ(root.kind(), JsonValue::Kind::Array);
   EXPECT_EQ(root.Size(), 3u);
-  EXPECT_EQ(root.Member("a"), nullptr);
-  EXPECT_EQ(root.Element(3), nullptr);
-  const JsonValue* object = root.Element(0);
+  EXPECT_FALSE(root.Member("a"));
+  EXPECT_FALSE(root.Element(3));
+  const auto object = root.Element(0);
   EXPECT_EQ(object->Member("a")->Integer(), 1);
   EXPECT_EQ(object->Size(), 0u);
-  EXPECT_EQ(object->Element(0), nullptr);
-  EXPECT_EQ(root.Element(1)->Member("a"), nullptr);
+  EXPECT_FALSE(object->Element(0));
+  EXPECT_FALSE(root.Element(1)->Member("a"));
   EXPECT_EQ(root.Element(2)->Element(0)->Integer(), 2);
 }
 
@@ -113,6 +127,40 @@ TEST(JsonDocument, GivesNoDocumentForTextThatIsNotJson) {
                            "{\"a\":1} trailing", "\"\\ud800\"", "01", "{'a':1}"}) {
     EXPECT_EQ(JsonDocument::Parse(text), nullptr) << text;
   }
+}
+
+TEST(JsonDocument, KeepsManyStringsAcrossItsStoreBlocksApart) {
+  std::string json = "{";
+  for (int i = 0; i < 200; ++i) {
+    json += "\"k" + std::to_string(i) + "\":\"" + std::string(1000 + i * 37 % 4000, 'a' + i % 26) +
+            "\",";
+  }
+  json += "\"k7\":\"later\"}";
+  const auto document = JsonDocument::Parse(json);
+  ASSERT_NE(document, nullptr);
+  for (int i = 0; i < 200; ++i) {
+    const auto value = document->Root().Member("k" + std::to_string(i));
+    ASSERT_TRUE(value) << i;
+    EXPECT_EQ(value->String(),
+              i == 7 ? std::string("later") : std::string(1000 + i * 37 % 4000, 'a' + i % 26))
+        << i;
+  }
+}
+
+TEST(JsonDocument, WalksLongArraysElementByElement) {
+  std::string json = "[";
+  for (int i = 0; i < 100000; ++i) json += (i > 0 ? "," : "") + std::to_string(i);
+  json += "]";
+  const auto document = JsonDocument::Parse(json);
+  ASSERT_NE(document, nullptr);
+  std::int64_t expected = 0;
+  for (auto element = document->Root().First(); element; element = element->Next()) {
+    ASSERT_EQ(element->Integer(), expected++);
+  }
+  EXPECT_EQ(expected, 100000);
+  EXPECT_EQ(document->Root().Size(), 100000u);
+  EXPECT_EQ(document->Root().Element(99999)->Integer(), 99999);
+  EXPECT_FALSE(document->Root().Member("0"));
 }
 
 TEST(JsonDocument, ParsesWritesAndFreesVeryDeepNestingWithoutOverflowingTheStack) {
@@ -127,6 +175,17 @@ TEST(JsonDocument, ParsesWritesAndFreesVeryDeepNestingWithoutOverflowingTheStack
   for (std::size_t i = 0; i < depth; ++i) objects += "{\"a\":";
   objects += "null" + std::string(depth, '}');
   EXPECT_NE(JsonDocument::Parse(objects), nullptr);
+
+  // Every level closes at its own place: after a member and an element of its own.
+  std::string staggered;
+  for (std::size_t i = 0; i < depth; ++i) staggered += "[{\"a\":";
+  staggered += "0";
+  for (std::size_t i = 0; i < depth; ++i) staggered += ",\"b\":1},2]";
+  document = JsonDocument::Parse(staggered);
+  ASSERT_NE(document, nullptr);
+  EXPECT_EQ(document->Root().Text(), staggered);
+  EXPECT_EQ(document->Root().First()->Member("b")->Integer(), 1);
+  document.reset();
   EXPECT_EQ(JsonDocument::Parse(std::string(depth, '[')), nullptr);
 }
 

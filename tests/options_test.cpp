@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 
 #include "app/common/options.h"
@@ -18,13 +19,16 @@ class OptionsTest : public ::testing::Test {
     dir_ = fs::temp_directory_path() / ("orgkat-options-" + std::to_string(std::random_device{}()));
     fs::create_directories(dir_);
     program_dir_ = dir_.string() + "/";
+    // The user's and the system's folders live in the test's directory too, so nothing on the
+    // machine running the tests takes part.
+    folders_ = {(dir_ / "documents").string(), (dir_ / "config").string(), (dir_ / "etc").string()};
   }
   void TearDown() override { fs::remove_all(dir_); }
 
   void WriteConfig(const std::string& text) { std::ofstream(dir_ / "orgkat.conf") << text; }
 
   ParseOutcome Parse(std::vector<std::string> args, const std::string& program = "orgkat-cli") {
-    return ParseFrontEndOptions(program, args, program_dir_);
+    return ParseFrontEndOptions(program, args, program_dir_, folders_);
   }
 
   // Parses, expecting success.
@@ -36,6 +40,7 @@ class OptionsTest : public ::testing::Test {
 
   fs::path dir_;
   std::string program_dir_;
+  UserFolders folders_;
 };
 
 TEST_F(OptionsTest, WithoutArgumentsTheBuiltInValuesAndTheProgramDirectoryApply) {
@@ -83,6 +88,7 @@ TEST_F(OptionsTest, ConfigFileErrorsNameTheFileAndTheLine) {
       {"api_host = a test\n", file + ":1:"},
       {"api_host = a.test/path\n", file + ":1:"},
       {"= a.test\n", file + ":1:"},
+      {"site_host = b.test:70000\n", file + ":1:"},
   };
   for (const auto& c : cases) {
     WriteConfig(c.text);
@@ -90,6 +96,67 @@ TEST_F(OptionsTest, ConfigFileErrorsNameTheFileAndTheLine) {
     EXPECT_FALSE(outcome.Options) << c.text;
     EXPECT_EQ(outcome.ExitStatus, 2) << c.text;
     EXPECT_NE(outcome.Text.find(c.where), std::string::npos) << c.text << " -> " << outcome.Text;
+  }
+}
+
+TEST_F(OptionsTest, AConfigFileMayStartWithAByteOrderMark) {
+  WriteConfig(
+      "\xEF\xBB\xBF"
+      "api_host = bom.test\n");
+  EXPECT_EQ(Options({}).Config.ApiHost, "bom.test");
+}
+
+TEST_F(OptionsTest, AConfigPathThatIsNotARegularFileIsAnErrorNamingIt) {
+  fs::create_directories(dir_ / "orgkat.conf");
+  const auto outcome = Parse({});
+  EXPECT_FALSE(outcome.Options);
+  EXPECT_EQ(outcome.ExitStatus, 2);
+  EXPECT_NE(outcome.Text.find((dir_ / "orgkat.conf").string() + ": is not a regular file"),
+            std::string::npos)
+      << outcome.Text;
+}
+
+// Each row: the proxy file's content (nothing: no file), whether --proxy-file names it, and the
+// error or the notice expected (empty: neither).
+TEST_F(OptionsTest, TheProxyFileIsCheckedBeforeTheRun) {
+  struct Case {
+    std::optional<std::string> content;
+    bool named;
+    std::string error;
+    std::string notice;
+  } cases[] = {
+      {std::nullopt, false, "", ""},
+      {std::nullopt, true, "does not exist", ""},
+      {"", true, "", ""},
+      {"127.0.0.1:3128\r\nanything\n", true, "", ""},
+      {"127.0.0.1:99999\n", false, "is not a number from 1 to 65535", ""},
+      {"proxy.test:0\n", true, "is not a number from 1 to 65535", ""},
+      {"proxy.test\n", false, "", "does not give HOST:PORT"},
+      {":3128\n", true, "", "does not give HOST:PORT"},
+      {"proxy.test:\n", true, "the port '' is not a number from 1 to 65535", ""},
+  };
+  const auto path = dir_ / "proxy.txt";
+  for (const auto& c : cases) {
+    fs::remove(path);
+    if (c.content) std::ofstream(path, std::ios::binary) << *c.content;
+    std::vector<std::string> args;
+    if (c.named) args = {"--proxy-file", path.string()};
+    const auto outcome = Parse(args);
+    const auto label = c.content.value_or("(no file)") + (c.named ? " named" : " default");
+    if (!c.error.empty()) {
+      EXPECT_FALSE(outcome.Options) << label;
+      EXPECT_EQ(outcome.ExitStatus, 2) << label;
+      EXPECT_NE(outcome.Text.find(c.error), std::string::npos) << label << ": " << outcome.Text;
+      continue;
+    }
+    ASSERT_TRUE(outcome.Options) << label << ": " << outcome.Text;
+    if (c.notice.empty()) {
+      EXPECT_TRUE(outcome.Options->Notices.empty()) << label;
+    } else {
+      ASSERT_EQ(outcome.Options->Notices.size(), 1u) << label;
+      EXPECT_NE(outcome.Options->Notices[0].find(c.notice), std::string::npos)
+          << label << ": " << outcome.Options->Notices[0];
+    }
   }
 }
 
@@ -117,29 +184,39 @@ TEST_F(OptionsTest, AnOutputDirectoryThatIsMissingOrAFileIsRefused) {
   }
 }
 
-TEST_F(OptionsTest, LimitIsAnyIntegerIncludingZeroAndBelow) {
+TEST_F(OptionsTest, LimitIsAWholeNumberOfOneOrMore) {
   EXPECT_EQ(Options({"--limit", "1"}).Limit, 1);
-  EXPECT_EQ(Options({"--limit", "0"}).Limit, 0);
-  EXPECT_EQ(Options({"--limit=-3"}).Limit, -3);
-  for (const char* bad : {"x", "2.5", "", "99999999999"}) {
+  EXPECT_EQ(Options({"--limit", "40"}).Limit, 40);
+  // With none allowed at once a run would wait for ever.
+  for (const char* bad : {"x", "2.5", "", "99999999999", "0", "-3"}) {
     const auto outcome = Parse({"--limit", bad});
     EXPECT_FALSE(outcome.Options) << bad;
     EXPECT_EQ(outcome.ExitStatus, 2) << bad;
   }
 }
 
-TEST_F(OptionsTest, TimeoutIsAPositiveNumberOfSeconds) {
+TEST_F(OptionsTest, TimeoutAndRequestLimitArePositiveNumbersOfSeconds) {
   EXPECT_EQ(Options({"--timeout", "2.5"}).Config.HttpTimeout, std::chrono::milliseconds(2500));
   EXPECT_EQ(Options({"--timeout", "3"}).Config.HttpTimeout, std::chrono::seconds(3));
-  for (const char* bad : {"0", "-1", "abc", "nan", "inf", "1e300"}) {
-    const auto outcome = Parse({"--timeout", bad});
-    EXPECT_FALSE(outcome.Options) << bad;
-    EXPECT_EQ(outcome.ExitStatus, 2) << bad;
+  EXPECT_EQ(Options({}).Config.HttpRequestLimit, std::chrono::milliseconds(0));
+  EXPECT_EQ(Options({"--request-limit", "0.5"}).Config.HttpRequestLimit,
+            std::chrono::milliseconds(500));
+  EXPECT_EQ(Options({"--request-limit", "3000000"}).Config.HttpRequestLimit,
+            std::chrono::seconds(3000000));
+  for (const char* option : {"--timeout", "--request-limit"}) {
+    for (const char* bad : {"0", "-1", "abc", "nan", "inf", "1e300"}) {
+      const auto outcome = Parse({option, bad});
+      EXPECT_FALSE(outcome.Options) << option << " " << bad;
+      EXPECT_EQ(outcome.ExitStatus, 2) << option << " " << bad;
+    }
   }
 }
 
-TEST_F(OptionsTest, HostsOnTheCommandLineAreOneWordWithoutAPath) {
-  for (const char* bad : {"", "a b.test", "a.test/x", "a.test\r\nX: y"}) {
+TEST_F(OptionsTest, HostsOnTheCommandLineAreOneWordWithoutAPathAndWithAUsablePort) {
+  EXPECT_EQ(Options({"--api-host", "a.test:1", "--site-host", "b.test:65535"}).Config.ApiHost,
+            "a.test:1");
+  for (const char* bad : {"", "a b.test", "a.test/x", "a.test\r\nX: y", "a.test:99999", "a.test:0",
+                          "a.test:", "a.test:http", ":443", "a.test:-1"}) {
     for (const char* option : {"--api-host", "--site-host"}) {
       const auto outcome = Parse({option, bad});
       EXPECT_FALSE(outcome.Options) << option << " '" << bad << "'";
@@ -150,12 +227,56 @@ TEST_F(OptionsTest, HostsOnTheCommandLineAreOneWordWithoutAPath) {
 }
 
 TEST_F(OptionsTest, ProxyFileIsMadeAbsolute) {
+  fs::create_directories(dir_ / "p");
+  std::ofstream(dir_ / "p" / "proxy.txt") << "127.0.0.1:3128\n";
   const auto cwd = fs::current_path();
   fs::current_path(dir_);
   const auto outcome = Parse({"--proxy-file", "p/proxy.txt"});
   fs::current_path(cwd);
   ASSERT_TRUE(outcome.Options);
   EXPECT_EQ(outcome.Options->Config.ProxyFile, program_dir_ + "p/proxy.txt");
+}
+
+TEST_F(OptionsTest, TheCertificateFolderComesFromTheCommandLineElseTheConfigFileElseTheWorkingDir) {
+  fs::create_directories(dir_ / "certs");
+  fs::create_directories(dir_ / "other");
+  const auto cwd = fs::current_path();
+  fs::current_path(dir_);
+  struct Case {
+    const char* what;
+    std::string config;
+    std::vector<std::string> args;
+    std::string expected;  // RunConfig::CertDir: empty means the working directory
+  } cases[] = {
+      {"nothing named", "", {}, ""},
+      {"relative --cert-dir, made absolute", "", {"--cert-dir", "other"}, program_dir_ + "other/"},
+      {"cert_dir relative to the file's folder", "cert_dir = certs\n", {}, program_dir_ + "certs/"},
+      {"absolute cert_dir",
+       "cert_dir = " + (dir_ / "other").string() + "\n",
+       {},
+       program_dir_ + "other/"},
+      {"the command line wins",
+       "cert_dir = certs\n",
+       {"--cert-dir=other"},
+       program_dir_ + "other/"},
+  };
+  for (const auto& c : cases) {
+    WriteConfig(c.config);
+    const auto outcome = Parse(c.args);
+    ASSERT_TRUE(outcome.Options) << c.what << ": " << outcome.Text;
+    EXPECT_EQ(outcome.Options->Config.CertDir, c.expected) << c.what;
+  }
+  for (const auto& config : {std::string("cert_dir = missing\n"), std::string("cert_dir =\n")}) {
+    WriteConfig(config);
+    const auto outcome = Parse({});
+    EXPECT_EQ(outcome.ExitStatus, 2) << config;
+    EXPECT_NE(outcome.Text.find("cert_dir"), std::string::npos) << outcome.Text;
+  }
+  WriteConfig("");
+  const auto missing = Parse({"--cert-dir", "missing"});
+  fs::current_path(cwd);
+  EXPECT_EQ(missing.ExitStatus, 2);
+  EXPECT_NE(missing.Text.find("--cert-dir"), std::string::npos) << missing.Text;
 }
 
 TEST_F(OptionsTest, NoOpenBelongsToTheConsoleProgramOnly) {
@@ -172,6 +293,12 @@ TEST_F(OptionsTest, HelpAndVersionEndWithStatusZeroAndUnknownOptionsWithTwo) {
   EXPECT_EQ(help.ExitStatus, 0);
   EXPECT_NE(help.Text.find("--api-host"), std::string::npos);
   EXPECT_NE(help.Text.find("--no-open"), std::string::npos);
+  for (const char* wanted : {"--limit N=5", "--timeout SECONDS=120", "api.orgkat.example",
+                             "orgkat.example", "01cert.pem", "01key.pem", "orgkat.conf", "SIGUSR1",
+                             "key p", "key s", "Exit status:", "  3 "}) {
+    EXPECT_NE(help.Text.find(wanted), std::string::npos) << wanted;
+  }
+  EXPECT_EQ(help.Text.find('%'), std::string::npos) << help.Text;
 
   const auto version = Parse({"--version"});
   EXPECT_EQ(version.ExitStatus, 0);

@@ -31,7 +31,8 @@ TEST(UrlTargetTest, LocationsAreResolvedAgainstTheCurrentUrl) {
 }
 
 TEST(UrlTargetTest, OnlyBytesThatCouldBreakTheRequestLineAreEncoded) {
-  EXPECT_EQ(EncodeRequestTarget("/a b\r\n%41?q=\"x\"&y=1#f"), "/a%20b%0D%0A%41?q=\"x\"&y=1#f");
+  EXPECT_EQ(EncodeRequestTarget("/a b\r\n%41?q=\"x\"&y=1#f"), "/a%20b%0D%0A%41?q=\"x\"&y=1%23f");
+  EXPECT_EQ(EncodeRequestTarget("/api/eduoffices/1#2.json"), "/api/eduoffices/1%232.json");
   EXPECT_EQ(EncodeRequestTarget("/\x7f\x80\xff"), "/%7F%80%FF");
 }
 

@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -71,6 +72,8 @@ class WindowTest : public QObject {
   Q_OBJECT
 
  private slots:
+  void initTestCase();
+  void cleanupTestCase();
   void init();
   void cleanup();
 
@@ -84,6 +87,8 @@ class WindowTest : public QObject {
   void stopDuringPause();
   void stopTwiceRepeatsTheRequest();
   void logFileFailureIsShownAndStartComesBack();
+  void startIsRefusedWhereNoFileCanBeCreated();
+  void missingCertificateIsShownAndTheRunGoesOn();
   void closingWindowDuringRunEndsCleanly();
   void queueServesOtherThreadsInOrder();
   void controlAdapters();
@@ -100,12 +105,46 @@ class WindowTest : public QObject {
   // Scripts `count` records, each answered after `delay`.
   void ScriptRecords(int count, std::chrono::milliseconds delay);
 
+  // Closes every message box as it opens, keeping its caption and text.
+  void CollectMessageBoxes();
+
+  // The working folder of the whole suite, holding the client certificate files, as the program's
+  // working folder does.
+  QTemporaryDir certs_;
+  QString original_cwd_;
+  QTimer closer_;
+  QStringList captions_;
+  QStringList texts_;
   std::shared_ptr<UiCallQueue> queue_;
   std::shared_ptr<test::FakeDirectory> directory_;
   std::unique_ptr<QTemporaryDir> dir_;
   FrontEndOptions options_;
   std::unique_ptr<TMainForm> form_;
 };
+
+void WindowTest::initTestCase() {
+  QVERIFY(certs_.isValid());
+  const std::string command =
+      std::string(ORGKAT_SOURCE_DIR) + "/scripts/make-certs " + certs_.path().toStdString();
+  QCOMPARE(std::system(command.c_str()), 0);
+  original_cwd_ = QDir::currentPath();
+  QVERIFY(QDir::setCurrent(certs_.path()));
+}
+
+void WindowTest::cleanupTestCase() {
+  QDir::setCurrent(original_cwd_);
+}
+
+void WindowTest::CollectMessageBoxes() {
+  connect(&closer_, &QTimer::timeout, this, [this] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      captions_ << box->windowTitle();
+      texts_ << box->text();
+      box->accept();
+    }
+  });
+  closer_.start(10);
+}
 
 void WindowTest::init() {
   queue_ = MakeQtUiQueue();
@@ -130,6 +169,11 @@ void WindowTest::init() {
 void WindowTest::cleanup() {
   if (form_) QTRY_VERIFY_WITH_TIMEOUT(!form_->ActiveScraper(), kRunTimeoutMs);
   form_.reset();
+  closer_.stop();
+  closer_.disconnect();
+  captions_.clear();
+  texts_.clear();
+  QDir::setCurrent(certs_.path());
 }
 
 void WindowTest::MakeForm(const std::string& outputDir) {
@@ -355,30 +399,62 @@ void WindowTest::stopTwiceRepeatsTheRequest() {
 }
 
 void WindowTest::logFileFailureIsShownAndStartComesBack() {
-  directory_->Set(ListUrl(kHost), test::FakeDirectory::Answer::Body(
-                                      "{}"));  // no records: the run goes straight to its end
-  QStringList captions, texts;
-  QTimer closer;
-  connect(&closer, &QTimer::timeout, [&] {
-    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-      captions << box->windowTitle();
-      texts << box->text();
-      box->accept();
-    }
-  });
-  closer.start(10);
-  MakeForm(dir_->path().toStdString() + "/missing/");
+  // No records: the run goes straight to its end. The output folder goes away while the list is
+  // being fetched, after the checks before the run have passed.
+  directory_->Set(ListUrl(kHost), test::FakeDirectory::Answer::Body("{}", 200ms));
+  CollectMessageBoxes();
+  const QString gone = dir_->path() + "/gone";
+  MakeForm(gone.toStdString() + "/");
 
   for (int run = 1; run <= 2; ++run) {
+    QVERIFY(QDir().mkpath(gone));
     Click(form_->StartButton);
-    QTRY_VERIFY_WITH_TIMEOUT(texts.size() == run, kRunTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(directory_->Requests(ListUrl(kHost)) == run, kRunTimeoutMs);
+    QVERIFY(QDir(gone).removeRecursively());
+    QTRY_VERIFY_WITH_TIMEOUT(texts_.size() == run, kRunTimeoutMs);
     QTRY_VERIFY_WITH_TIMEOUT(RunEnded(), kRunTimeoutMs);
-    QCOMPARE(captions.constLast(), QStringLiteral("Парсер Orgkat"));
-    QVERIFY2(texts.constLast().contains(dir_->path() + "/missing/log-"),
-             qPrintable(texts.constLast()));
+    QCOMPARE(captions_.constLast(), QStringLiteral("Парсер Orgkat"));
+    QVERIFY2(texts_.constLast().contains(gone + "/log-"), qPrintable(texts_.constLast()));
     QVERIFY(LastLine().contains(QStringLiteral(": Работа завершена, лог записан в ")));
   }
   QCOMPARE(directory_->Requests(ListUrl(kHost)), 2);
+}
+
+// Checked at the press of the start button, before a run is created: nothing is fetched, the log
+// stays as it was and the button stays enabled.
+void WindowTest::startIsRefusedWhereNoFileCanBeCreated() {
+  CollectMessageBoxes();
+  const QString missing = dir_->path() + "/missing/";
+  MakeForm(missing.toStdString());
+  Click(form_->StartButton);
+  QTRY_COMPARE_WITH_TIMEOUT(texts_.size(), 1, kRunTimeoutMs);
+  QVERIFY2(texts_.constLast().contains("no file can be created in the output directory " + missing),
+           qPrintable(texts_.constLast()));
+  QVERIFY(!form_->ActiveScraper());
+  QVERIFY(form_->StartButton->isEnabled());
+  QCOMPARE(form_->LogsMemo->toPlainText(), QString());
+  QCOMPARE(directory_->Requests(ListUrl(kHost)), 0);
+
+  // Once the folder is there, the same button starts the run.
+  QVERIFY(QDir().mkpath(missing));
+  Click(form_->StartButton);
+  QTRY_VERIFY_WITH_TIMEOUT(CountLines("Сбор данных завершен") == 1, kRunTimeoutMs);
+  QTRY_VERIFY_WITH_TIMEOUT(RunEnded(), kRunTimeoutMs);
+  QCOMPARE(texts_.size(), 1);
+}
+
+void WindowTest::missingCertificateIsShownAndTheRunGoesOn() {
+  CollectMessageBoxes();
+  QTemporaryDir empty;
+  QVERIFY(QDir::setCurrent(empty.path()));
+  MakeForm();
+  Click(form_->StartButton);
+  QTRY_COMPARE_WITH_TIMEOUT(texts_.size(), 1, kRunTimeoutMs);
+  QVERIFY2(texts_.constLast().contains("01cert.pem, 01key.pem"), qPrintable(texts_.constLast()));
+  QVERIFY2(texts_.constLast().contains(QDir(empty.path()).canonicalPath()),
+           qPrintable(texts_.constLast()));
+  QTRY_VERIFY_WITH_TIMEOUT(CountLines("Сбор данных завершен") == 1, kRunTimeoutMs);
+  QTRY_VERIFY_WITH_TIMEOUT(RunEnded(), kRunTimeoutMs);
 }
 
 void WindowTest::closingWindowDuringRunEndsCleanly() {

@@ -2,10 +2,13 @@
 
 #include <cstdio>
 
+#include "app/cli/progress_line.h"
+
 namespace orgkat {
 namespace {
 
-constexpr int kBarCells = 30;
+// Records taken before a rate is shown: the first few go out at once, up to the limit.
+constexpr std::int32_t kFewRecords = 10;
 
 }  // namespace
 
@@ -16,6 +19,28 @@ void ConsoleProgressBar::SetMax(std::int32_t max) {
 
 void ConsoleProgressBar::SetPosition(std::int32_t position) {
   model_.SetPosition(position);
+  if (position == 0) {
+    list_request_ = false;
+    origin_.reset();
+  } else if (!list_request_ && !origin_) {
+    origin_.emplace(Clock::now(), model_.Position());
+  }
+  Redraw();
+}
+
+void ConsoleProgressBar::BeginListRequest() {
+  list_request_ = true;
+  origin_.reset();
+  Redraw();
+}
+
+void ConsoleProgressBar::SetHeld(bool held) {
+  held_ = held;
+  Redraw();
+}
+
+void ConsoleProgressBar::SetWidth(int columns) {
+  width_ = columns;
   Redraw();
 }
 
@@ -30,10 +55,19 @@ void ConsoleProgressBar::SetShowHint(bool show) {
 }
 
 std::string ConsoleProgressBar::Line() const {
-  const int filled = static_cast<int>(model_.Fraction() * kBarCells);
-  std::string line = "[" + std::string(filled, '#') + std::string(kBarCells - filled, ' ') + "]";
-  if (show_hint_ && !hint_.empty()) line += " " + hint_;
-  return line;
+  ProgressView view;
+  view.Phase = held_           ? ProgressView::State::Held
+               : list_request_ ? ProgressView::State::ListRequest
+                               : ProgressView::State::Records;
+  view.Position = model_.Position();
+  view.Max = model_.Max();
+  if (show_hint_) view.Hint = hint_;
+  view.Width = width_;
+  if (origin_ && model_.Position() - origin_->second >= kFewRecords) {
+    const std::chrono::duration<double> elapsed = Clock::now() - origin_->first;
+    if (elapsed.count() > 0) view.Rate = (model_.Position() - origin_->second) / elapsed.count();
+  }
+  return FormatProgressLine(view);
 }
 
 bool ConsoleProgressBar::Erase() {
@@ -45,9 +79,13 @@ bool ConsoleProgressBar::Erase() {
 }
 
 void ConsoleProgressBar::Redraw() {
-  if (!draw_) return;
-  std::fputs(("\r" + Line() + "\033[K").c_str(), stderr);
+  // Nothing is drawn before the controller's first progress report.
+  if (!draw_ || !show_hint_) return;
+  const std::string line = Line();
+  if (drawn_ && line == shown_) return;
+  std::fputs(("\r" + line + "\033[K").c_str(), stderr);
   std::fflush(stderr);
+  shown_ = line;
   drawn_ = true;
 }
 

@@ -5,15 +5,19 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "platform/controls.h"
 #include "platform/progress_model.h"
 
 namespace orgkat {
 
-// The progress bar of the console: drawn on standard error, and only when that is a terminal.
+// The progress bar of the console: one line on standard error, drawn only when that is a terminal,
+// never wider than the terminal (see FormatProgressLine).
 class ConsoleProgressBar final : public IProgressBar {
  public:
+  using Clock = std::chrono::steady_clock;
+
   explicit ConsoleProgressBar(bool draw) : draw_(draw) {}
 
   void SetMax(std::int32_t max) override;
@@ -23,18 +27,31 @@ class ConsoleProgressBar final : public IProgressBar {
   void SetHint(const std::string& hint) override;
   void SetShowHint(bool show) override;
 
-  // The drawn line, e.g. "[####    ] 12 из 300, осталось 288".
+  // A run has started: its list request comes first. The controller's first report with the
+  // position back at 0 ends that request (or the run was stopped).
+  void BeginListRequest();
+  void SetHeld(bool held);
+  void SetWidth(int columns);
+
+  // The line as it would be drawn now, e.g. "[####    ] 12 из 300, осталось 288".
   std::string Line() const;
-  // Takes the bar off the screen (before a log line); true when it was shown.
+  // Takes the bar off the screen (before any other output); true when it was shown.
   bool Erase();
+  // Draws the line when it is not on the screen as it is now.
   void Redraw();
 
  private:
   ProgressModel model_;
   std::string hint_;
   bool show_hint_ = false;
+  bool list_request_ = false;
+  bool held_ = false;
+  int width_ = 80;
+  // Where the rate is measured from: the first position of the records phase and its time.
+  std::optional<std::pair<Clock::time_point, std::int32_t>> origin_;
   bool draw_;
   bool drawn_ = false;
+  std::string shown_;
 };
 
 // The log of the console: every line goes to standard output at once; the whole text (lines

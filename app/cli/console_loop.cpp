@@ -17,11 +17,14 @@ namespace {
 std::atomic<int> g_signal_pipe{-1};
 std::atomic<int> g_interrupts{0};
 std::atomic<bool> g_terminal_saved{false};
+std::atomic<bool> g_erase_line{false};
 termios g_saved_terminal{};
 
 constexpr char kWake = 'w';
 constexpr char kStop = 's';
 constexpr char kPause = 'p';
+constexpr char kResize = 'r';
+constexpr char kEraseLine[] = "\r\033[K";
 
 void RestoreTerminal() {
   if (g_terminal_saved) tcsetattr(STDIN_FILENO, TCSANOW, &g_saved_terminal);
@@ -32,9 +35,14 @@ void OnSignal(int signal) {
   char action = kStop;
   if (signal == SIGUSR1) {
     action = kPause;
+  } else if (signal == SIGWINCH) {
+    action = kResize;
   } else if (signal == SIGINT && g_interrupts.fetch_add(1) >= 1) {
     // The second interrupt ends the program at once, as closing the window does. Every log line
-    // was flushed when it was written, so nothing is lost.
+    // was flushed when it was written, so nothing is lost; the progress line is taken off the
+    // terminal so that the shell's prompt does not start behind it.
+    if (g_erase_line) [[maybe_unused]]
+      auto n = write(STDERR_FILENO, kEraseLine, sizeof kEraseLine - 1);
     RestoreTerminal();
     _exit(130);
   }
@@ -60,11 +68,13 @@ ConsoleLoop::ConsoleLoop() {
   pipe_read_ = fds[0];
   pipe_write_ = fds[1];
   g_signal_pipe = pipe_write_;
+  g_erase_line = isatty(STDERR_FILENO) == 1;
   Install(SIGINT, OnSignal);
   Install(SIGTERM, OnSignal);
   // A closed terminal stops the run like SIGTERM, so its log is still saved.
   Install(SIGHUP, OnSignal);
   Install(SIGUSR1, OnSignal);
+  Install(SIGWINCH, OnSignal);
   Install(SIGPIPE, SIG_IGN);
 
   if (isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &g_saved_terminal) == 0) {
@@ -84,6 +94,7 @@ ConsoleLoop::~ConsoleLoop() {
   Install(SIGTERM, SIG_DFL);
   Install(SIGHUP, SIG_DFL);
   Install(SIGUSR1, SIG_DFL);
+  Install(SIGWINCH, SIG_DFL);
   g_signal_pipe = -1;
   close(pipe_read_);
   close(pipe_write_);
@@ -99,6 +110,7 @@ void ConsoleLoop::Run(UiCallQueue& queue, ConsoleResumeTimer& timer, const Actio
   while (!quit_) {
     queue.ServePending();
     if (quit_) break;
+    if (actions.Idle) actions.Idle();
 
     int timeout_ms = -1;
     if (const auto deadline = timer.Deadline()) {
@@ -124,6 +136,7 @@ void ConsoleLoop::ReadSignals(const Actions& actions) {
     for (ssize_t i = 0; i < n; ++i) {
       if (buffer[i] == kStop) actions.Stop();
       if (buffer[i] == kPause) actions.Pause();
+      if (buffer[i] == kResize && actions.Resized) actions.Resized();
     }
   }
 }

@@ -8,9 +8,9 @@
 namespace orgkat {
 
 // The console's UI thread: serves the UI-thread calls and turns signals, keys and the resume
-// timer into the operator's actions. SIGINT, SIGTERM and SIGHUP stop, a second SIGINT ends the
-// process at once (status 130), SIGUSR1 toggles the pause; on a terminal the keys 'p' and 's' do
-// the same.
+// timer into the operator's actions. SIGINT/SIGTERM stop, a second SIGINT ends the process at once
+// (status 130), SIGHUP stops as SIGTERM does, SIGUSR1 toggles the pause; on a terminal the keys
+// 'p' and 's' do the same. SIGWINCH reports a new terminal size.
 // One object per process: it owns the signal handlers and the terminal mode while it lives.
 class ConsoleLoop {
  public:
@@ -18,6 +18,9 @@ class ConsoleLoop {
     std::function<void()> Stop;
     std::function<void()> Pause;
     std::function<void()> TimerFired;
+    std::function<void()> Resized;
+    // After every round of UI-thread calls, before the loop waits again.
+    std::function<void()> Idle;
   };
 
   ConsoleLoop();

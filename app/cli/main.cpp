@@ -1,5 +1,6 @@
 // orgkat-cli: one run of the collector in the console, with the window's log lines on standard
 // output and the operator's actions as signals and keys.
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,35 +13,31 @@
 #include "app/cli/console_controls.h"
 #include "app/cli/console_loop.h"
 #include "app/cli/desktop_open.h"
+#include "app/cli/run_outcome.h"
 #include "app/common/options.h"
 #include "app/common/run_handlers.h"
 #include "platform/program_directory.h"
 #include "platform/timestamp.h"
 #include "platform/ui_queue.h"
+#include "platform/user_folders.h"
 
 namespace {
 
-constexpr int kStoppedStatus = 130;
+constexpr int kUsageStatus = 2;
 
-// How one console run went, as far as the exit status cares.
-struct Outcome {
-  bool StopRequested = false;
-  std::optional<orgkat::TScraper::RunSummary> Summary;
-};
-
-int ExitStatus(const Outcome& outcome) {
-  if (outcome.StopRequested) return kStoppedStatus;
-  const auto& summary = outcome.Summary;
-  const bool clean =
-      summary && summary->Completed && !summary->ErrorReported && summary->LogFileSaved;
-  return clean ? 0 : 1;
+// Columns of the terminal on standard error; 80 when it does not say.
+int TerminalColumns() {
+  winsize size{};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return 80;
 }
 
 // Runs an operator action; a failure is reported and the loop goes on, as the window does.
-void Guarded(const std::function<void()>& action) {
+void Guarded(const std::function<void()>& action, orgkat::ConsoleProgressBar& bar) {
   try {
     action();
   } catch (const std::exception& e) {
+    bar.Erase();
     std::fprintf(stderr, "orgkat-cli: %s\n", e.what());
   }
 }
@@ -50,12 +47,21 @@ void Guarded(const std::function<void()>& action) {
 int main(int argc, char** argv) {
   orgkat::LoadLocaleConventions();
   const std::vector<std::string> args(argv + 1, argv + argc);
-  const auto parsed = orgkat::ParseFrontEndOptions("orgkat-cli", args, orgkat::ProgramDirectory());
+  const auto parsed = orgkat::ParseFrontEndOptions("orgkat-cli", args, orgkat::ProgramDirectory(),
+                                                   orgkat::QueryUserFolders());
   if (!parsed.Options) {
     std::fputs(parsed.Text.c_str(), parsed.ExitStatus == 0 ? stdout : stderr);
     return parsed.ExitStatus;
   }
   const auto& options = *parsed.Options;
+  const auto readiness = orgkat::CheckBeforeRun(options.Config);
+  if (!readiness.Error.empty()) {
+    std::fprintf(stderr, "orgkat-cli: %s\n", readiness.Error.c_str());
+    return kUsageStatus;
+  }
+  for (const auto& notices : {options.Notices, readiness.Notices}) {
+    for (const auto& notice : notices) std::fprintf(stderr, "orgkat-cli: %s\n", notice.c_str());
+  }
 
   int status = 1;
   {
@@ -64,7 +70,9 @@ int main(int argc, char** argv) {
     queue->BindToCurrentThread();
     orgkat::SetUiQueue(queue);
 
-    auto bar = std::make_shared<orgkat::ConsoleProgressBar>(isatty(STDERR_FILENO) == 1);
+    const bool terminal = isatty(STDERR_FILENO) == 1;
+    auto bar = std::make_shared<orgkat::ConsoleProgressBar>(terminal);
+    if (terminal) bar->SetWidth(TerminalColumns());
     auto log = std::make_shared<orgkat::ConsoleLogView>(bar);
     auto start = std::make_shared<orgkat::ConsoleStartControl>();
     auto timer = std::make_shared<orgkat::ConsoleResumeTimer>();
@@ -72,10 +80,11 @@ int main(int argc, char** argv) {
     auto config = std::make_shared<orgkat::RunConfig>(options.Config);
     if (!options.NoOpen && orgkat::GraphicalSession()) config->OpenFile = orgkat::OpenInDesktop;
 
-    Outcome outcome;
+    orgkat::RunOutcome outcome;
     orgkat::TRunHandlers form({log, bar, start, timer}, config, options.Limit);
     form.ProcessPendingEvents = [queue] { queue->ServePending(); };
-    form.OnLogFileFailure = [](const std::string& message) {
+    form.OnLogFileFailure = [bar](const std::string& message) {
+      bar->Erase();
       std::fprintf(stderr, "orgkat-cli: the log file could not be saved: %s\n", message.c_str());
     };
     form.OnRunEnded = [&loop, &outcome](const orgkat::TScraper::RunSummary& summary) {
@@ -84,6 +93,7 @@ int main(int argc, char** argv) {
     };
 
     try {
+      bar->BeginListRequest();
       form.StartButtonClick();
     } catch (const std::exception& e) {
       std::fprintf(stderr, "orgkat-cli: the run could not be started: %s\n", e.what());
@@ -93,12 +103,22 @@ int main(int argc, char** argv) {
       if (form.ActiveScraper()) outcome.StopRequested = true;
       form.StopButtonClick();
     };
+    const auto guarded = [&bar](const std::function<void()>& action) {
+      return [&bar, action] { Guarded(action, *bar); };
+    };
     loop.Run(*queue, *timer,
-             {.Stop = [&stop] { Guarded(stop); },
-              .Pause = [&form] { Guarded([&form] { form.PauseButtonClick(); }); },
-              .TimerFired = [&form] { Guarded([&form] { form.ResumeTimerTimer(); }); }});
-    if (bar->Erase()) std::fputc('\n', stderr);
-    status = ExitStatus(outcome);
+             {.Stop = guarded(stop),
+              .Pause = guarded([&form] { form.PauseButtonClick(); }),
+              .TimerFired = guarded([&form] { form.ResumeTimerTimer(); }),
+              .Resized = [&bar] { bar->SetWidth(TerminalColumns()); },
+              .Idle =
+                  [&bar, &form] {
+                    const auto& run = form.ActiveScraper();
+                    bar->SetHeld(run && run->Suspended());
+                  }});
+    bar->Erase();
+    if (outcome.Summary) std::fputs(orgkat::SummaryText(*outcome.Summary).c_str(), stderr);
+    status = orgkat::ExitStatus(outcome);
     // The run has made its end-of-thread notice; the handlers join it as they go.
     queue->Shutdown();
   }

@@ -2,12 +2,21 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <stdexcept>
+
+#include "app/common/file_places.h"
+#include "platform/tls_context.h"
+#include "scraper/proxy_file.h"
+#include "scraper/request_profile.h"
 
 namespace orgkat {
 namespace {
@@ -27,32 +36,53 @@ std::string Trim(const std::string& text) {
   return text.substr(first, last - first + 1);
 }
 
-// A host goes into URLs and header lines: it must be one word without a path.
+// The system's resolver takes any number as a port and wraps it into 16 bits, so 99999 would
+// silently become another port.
+bool ValidPort(const std::string& port) {
+  unsigned value = 0;
+  const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), value);
+  return !port.empty() && ec == std::errc() && end == port.data() + port.size() && value >= 1 &&
+         value <= 65535;
+}
+
+// A host goes into URLs and header lines: it must be one word without a path, and a port after
+// its first ':' must be usable.
 std::string HostProblem(const std::string& host) {
   if (host.empty()) return "is empty";
   const bool bad = std::any_of(host.begin(), host.end(),
                                [](unsigned char c) { return c <= 0x20 || c == 0x7f || c == '/'; });
   if (bad) return "must not contain spaces, control characters or '/'";
+  if (const auto colon = host.find(':'); colon != std::string::npos) {
+    if (colon == 0) return "'" + host + "' names no host before ':'";
+    const auto port = host.substr(colon + 1);
+    if (!ValidPort(port)) return "'" + host + "': the port must be a number from 1 to 65535";
+  }
   return {};
 }
 
-struct ConfigHosts {
+struct ConfigValues {
   std::optional<std::string> ApiHost;
   std::optional<std::string> SiteHost;
+  std::optional<std::string> CertDir;  // absolute
 };
 
-// orgkat.conf: "key = value" lines, '#' comments, blank lines.
-ConfigHosts ReadConfigFile(const fs::path& path) {
-  ConfigHosts hosts;
+// orgkat.conf: "key = value" lines, '#' comments, blank lines. An empty path reads as no file.
+ConfigValues ReadConfigFile(const fs::path& path) {
+  ConfigValues values;
+  if (path.empty()) return values;
+  std::error_code ec;
+  const auto status = fs::status(path, ec);
+  if (!fs::exists(status)) return values;
+  // A directory opens as a stream on some systems and reads as empty, which would hide the error.
+  if (!fs::is_regular_file(status)) throw UsageError(path.string() + ": is not a regular file");
   std::ifstream in(path);
-  if (!in) {
-    if (!fs::exists(path)) return hosts;
-    throw UsageError(path.string() + ": cannot be read");
-  }
+  if (!in) throw UsageError(path.string() + ": cannot be read");
   std::string line;
   int number = 0;
   while (std::getline(in, line)) {
     ++number;
+    // Editors on some systems start a UTF-8 file with a byte-order mark.
+    if (number == 1 && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
     const auto where = path.string() + ":" + std::to_string(number) + ": ";
     if (const auto hash = line.find('#'); hash != std::string::npos) line.erase(hash);
     line = Trim(line);
@@ -61,46 +91,134 @@ ConfigHosts ReadConfigFile(const fs::path& path) {
     if (eq == std::string::npos) throw UsageError(where + "expected 'key = value'");
     const auto key = Trim(line.substr(0, eq));
     const auto value = Trim(line.substr(eq + 1));
+    if (key == "cert_dir") {
+      if (value.empty()) throw UsageError(where + "cert_dir is empty");
+      // A relative folder is taken from where the file is, not from wherever the program starts.
+      values.CertDir = (fs::absolute(path).parent_path() / value).lexically_normal().string();
+      continue;
+    }
     std::optional<std::string>* target = nullptr;
     if (key == "api_host") {
-      target = &hosts.ApiHost;
+      target = &values.ApiHost;
     } else if (key == "site_host") {
-      target = &hosts.SiteHost;
+      target = &values.SiteHost;
     } else {
-      throw UsageError(where + "unknown key '" + key + "' (known: api_host, site_host)");
+      throw UsageError(where + "unknown key '" + key + "' (known: api_host, site_host, cert_dir)");
     }
     if (const auto problem = HostProblem(value); !problem.empty()) {
       throw UsageError(where + key + " " + problem);
     }
     *target = value;
   }
-  return hosts;
+  return values;
 }
 
-std::string AbsoluteDirectory(const std::string& dir) {
+// option: the option or configuration key that named dir, for the message.
+std::string AbsoluteDirectory(const std::string& dir, const std::string& option) {
   std::error_code ec;
   if (!fs::is_directory(dir, ec)) {
-    throw UsageError("--output-dir: '" + dir + "' is not an existing directory");
+    throw UsageError(option + ": '" + dir + "' is not an existing directory");
   }
   auto text = fs::absolute(dir).lexically_normal().string();
   if (text.empty() || text.back() != '/') text += '/';
   return text;
 }
 
-// Any whole number in the signed 32-bit range, nothing else (not even an empty text).
+// A whole number from 1 up: with none allowed at once the run would wait for ever.
 std::int32_t ParseLimit(const std::string& text) {
   std::int32_t value = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || ec != std::errc() || end != text.data() + text.size()) {
-    throw UsageError("--limit must be a whole number, not '" + text + "'");
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value < 1) {
+    throw UsageError("--limit must be a whole number of 1 or more, not '" + text + "'");
   }
   return value;
 }
 
+// The end of --help: where orgkat.conf is looked for and which one is in use.
+std::string ConfigFooter(const std::string& programDir, const UserFolders& folders,
+                         const std::string& configFile) {
+  std::string text =
+      "orgkat.conf (api_host, site_host, cert_dir) is looked for in this order; the "
+      "first found is used:\n";
+  for (const auto& candidate : ConfigFileCandidates(programDir, folders)) {
+    text += "  " + candidate + "\n";
+  }
+  text += configFile.empty() ? "No configuration file found.\n"
+                             : "Configuration file in use: " + configFile + "\n";
+  return text;
+}
+
+// A positive number of seconds, at most `maxSeconds`, as whole milliseconds (at least one).
+std::chrono::milliseconds Milliseconds(const std::string& option, double seconds,
+                                       double maxSeconds) {
+  if (!std::isfinite(seconds) || seconds <= 0 || seconds > maxSeconds) {
+    throw UsageError(option + " must be a positive number of seconds");
+  }
+  return std::chrono::milliseconds(std::max<std::int64_t>(1, std::llround(seconds * 1000.0)));
+}
+// The proxy file as the workers will read it. One named on the command line must be there; the
+// default one is optional. A first line that names no host (no ':', or nothing before it) sends
+// the run out directly, which the operator should know about; a host with a port that cannot be
+// used (empty, not a number, out of range) is an error.
+void CheckProxyFile(const std::string& path, bool named, std::vector<std::string>& notices) {
+  std::error_code ec;
+  if (named && !fs::exists(path, ec)) {
+    throw UsageError("--proxy-file: '" + path + "' does not exist");
+  }
+  ProxySetting setting;
+  try {
+    setting = ReadProxyFile(path);
+  } catch (const std::exception& e) {
+    if (named) throw UsageError(std::string("--proxy-file: ") + e.what());
+    notices.push_back(std::string(e.what()) + "; every request will fail");
+    return;
+  }
+  if (!setting.FirstLine) return;
+  if (setting.Host.empty()) {
+    notices.push_back("the proxy file " + path + " does not give HOST:PORT on its first line ('" +
+                      *setting.FirstLine + "'); requests go out without a proxy");
+    return;
+  }
+  if (!ValidPort(setting.Port)) {
+    throw UsageError("the proxy file " + path + ": the port '" + setting.Port +
+                     "' is not a number from 1 to 65535");
+  }
+}
+
+constexpr const char* kCliFooter = R"(Files:
+  01cert.pem, 01key.pem  the client certificate and its private key, read from --cert-dir, else
+                         cert_dir of orgkat.conf, else the current working directory; the key
+                         is protected by the program's pass phrase
+  orgkat.conf            lines "api_host = HOST[:PORT]", "site_host = HOST[:PORT]" and
+                         "cert_dir = DIR", '#' starts a comment; where it is looked for: below
+  proxy.txt              beside the program, optional: "HOST:PORT" on its first line
+
+While it runs:
+  Ctrl-C, SIGTERM, SIGHUP or the key s   stop (a second Ctrl-C ends the program at once)
+  SIGUSR1 or the key p                   pause / resume
+  Log lines go to standard output; the progress line and the closing summary to standard error.
+
+Exit status:
+  0    the run completed and every record found has its row
+  1    the run ended otherwise (no records, a failed list request, an error, log not saved)
+  2    a usage error or a check before the run failed
+  3    the run completed, but some records failed after their last attempt
+  130  the operator stopped the run
+)";
+
+constexpr const char* kWindowFooter = R"(Files:
+  01cert.pem, 01key.pem  the client certificate and its private key, read from --cert-dir, else
+                         cert_dir of orgkat.conf, else the current working directory; the key
+                         is protected by the program's pass phrase
+  orgkat.conf            lines "api_host = HOST[:PORT]", "site_host = HOST[:PORT]" and
+                         "cert_dir = DIR", '#' starts a comment; where it is looked for: below
+  proxy.txt              beside the program, optional: "HOST:PORT" on its first line
+)";
+
 }  // namespace
 
 ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<std::string>& args,
-                                  const std::string& programDir) {
+                                  const std::string& programDir, const UserFolders& folders) {
   const RunConfig defaults;
   CLI::App app{program == "orgkat-cli"
                    ? "Collects organisation contact details from the directory into a CSV file."
@@ -115,20 +233,50 @@ ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<
   std::string proxy_file;
   std::string limit_text = "5";
   double timeout_seconds = 0;
+  double request_limit_seconds = 0;
   bool no_open = false;
-  app.add_option("--api-host", api_host, "directory API host, HOST[:PORT]");
-  app.add_option("--site-host", site_host, "directory site host, HOST[:PORT], for the Origin line");
-  app.add_option("--output-dir", output_dir, "where data%d.csv and log-%d.txt go")
-      ->default_str(programDir);
-  app.add_option("--proxy-file", proxy_file, "the proxy file")
+  app.get_formatter()->column_width(32);
+  app.add_option("--api-host", api_host,
+                 "directory API host (from orgkat.conf, else " + defaults.ApiHost + ")")
+      ->type_name("HOST[:PORT]");
+  app.add_option("--site-host", site_host,
+                 "directory site host for the Origin line (from orgkat.conf, else " +
+                     defaults.SiteHost + ")")
+      ->type_name("HOST[:PORT]");
+  const bool window = program != "orgkat-cli";
+  app.add_option("--output-dir", output_dir,
+                 window ? "where data<N>.csv and log-<N>.txt go (default: the program's directory "
+                          "if a file can be created there, else the folder orgkat in the user's "
+                          "documents folder)"
+                        : "where data<N>.csv and log-<N>.txt go (default: the program's directory "
+                          "if a file can be created there, else the current directory)")
+      ->type_name("DIR");
+  app.add_option("--proxy-file", proxy_file, "the proxy file; must exist when named here")
+      ->type_name("PATH")
       ->default_str(programDir + "proxy.txt");
-  app.add_option("--limit", limit_text, "largest number of requests at once (0 or less: none)")
+  app.add_option("--limit", limit_text, "largest number of requests at once")
+      ->type_name("N")
       ->default_str("5");
-  auto* timeout = app.add_option("--timeout", timeout_seconds, "the client's inactivity limit")
-                      ->default_str("120");
+  auto* timeout =
+      app.add_option("--timeout", timeout_seconds, "inactivity limit of one request, in seconds")
+          ->type_name("SECONDS")
+          ->default_str("120");
+  auto* request_limit = app.add_option("--request-limit", request_limit_seconds,
+                                       "overall limit of one request attempt, in seconds")
+                            ->type_name("SECONDS")
+                            ->default_str("10 x --timeout");
+  std::string cert_dir;
+  app.add_option("--cert-dir", cert_dir,
+                 "where 01cert.pem and 01key.pem are read (default: cert_dir of orgkat.conf, "
+                 "else the current directory)")
+      ->type_name("DIR");
   if (program == "orgkat-cli") {
     app.add_flag("--no-open", no_open, "never open the result file in the desktop's application");
   }
+
+  const auto config_file = FindConfigFile(programDir, folders);
+  app.footer(std::string(program == "orgkat-cli" ? kCliFooter : kWindowFooter) + "\n" +
+             ConfigFooter(programDir, folders, config_file));
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
@@ -148,7 +296,7 @@ ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<
     options.NoOpen = no_open;
     RunConfig& config = options.Config;
 
-    const auto file = ReadConfigFile(fs::path(programDir) / "orgkat.conf");
+    const auto file = ReadConfigFile(config_file);
     config.ApiHost = !api_host.empty() ? api_host : file.ApiHost.value_or(defaults.ApiHost);
     config.SiteHost = !site_host.empty() ? site_host : file.SiteHost.value_or(defaults.SiteHost);
     if (app.count("--api-host") > 0) {
@@ -158,23 +306,96 @@ ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<
       if (const auto p = HostProblem(site_host); !p.empty()) throw UsageError("--site-host " + p);
     }
 
-    config.OutputDir = AbsoluteDirectory(output_dir.empty() ? programDir : output_dir);
+    if (!output_dir.empty()) {
+      config.OutputDir = AbsoluteDirectory(output_dir, "--output-dir");
+    } else {
+      try {
+        config.OutputDir = DefaultOutputDir(window ? FrontEnd::Window : FrontEnd::Console,
+                                            programDir, folders, fs::current_path().string());
+      } catch (const std::runtime_error& e) {
+        throw UsageError(e.what());
+      }
+    }
+    if (!cert_dir.empty()) {
+      config.CertDir = AbsoluteDirectory(cert_dir, "--cert-dir");
+    } else if (file.CertDir) {
+      config.CertDir = AbsoluteDirectory(*file.CertDir, config_file + ": cert_dir");
+    }
     config.ProxyFile = proxy_file.empty() ? programDir + "proxy.txt"
                                           : fs::absolute(proxy_file).lexically_normal().string();
+    CheckProxyFile(config.ProxyFile, app.count("--proxy-file") > 0, options.Notices);
 
+    // A week is far beyond any sensible inactivity limit and keeps the milliseconds in range.
+    constexpr double kWeek = 7 * 24 * 3600;
     if (timeout->count() > 0) {
-      // A week is far beyond any sensible inactivity limit and keeps the milliseconds in range.
-      if (!std::isfinite(timeout_seconds) || timeout_seconds <= 0 ||
-          timeout_seconds > 7 * 24 * 3600) {
-        throw UsageError("--timeout must be a positive number of seconds");
-      }
-      config.HttpTimeout = std::chrono::milliseconds(
-          std::max<std::int64_t>(1, std::llround(timeout_seconds * 1000.0)));
+      config.HttpTimeout = Milliseconds("--timeout", timeout_seconds, kWeek);
+    }
+    if (request_limit->count() > 0) {
+      config.HttpRequestLimit = Milliseconds("--request-limit", request_limit_seconds, 10 * kWeek);
     }
     return {std::move(options), 0, {}};
   } catch (const UsageError& e) {
     return {std::nullopt, 2, program + ": " + e.what() + "\n"};
   }
+}
+
+namespace {
+
+// Creates, writes and removes a file, as a run will: a read-only mount, a folder the user may not
+// write to or a full disk fail here instead of after the list request.
+std::string OutputDirectoryProblem(const std::string& dir) {
+  const std::string probe = dir + ".orgkat-write-check-" + std::to_string(std::random_device{}());
+  std::FILE* file = std::fopen(probe.c_str(), "wx");
+  if (file == nullptr) {
+    return "no file can be created in the output directory " + dir + ": " + std::strerror(errno);
+  }
+  const bool written = std::fputc('\n', file) != EOF && std::fflush(file) == 0;
+  const int error = errno;
+  const bool closed = std::fclose(file) == 0;
+  std::remove(probe.c_str());
+  if (!written || !closed) {
+    return "nothing can be written in the output directory " + dir + ": " +
+           std::strerror(written ? errno : error);
+  }
+  return {};
+}
+
+// The client certificate as every worker will load it at its first handshake.
+std::string CertificateProblem(const RunConfig& config) {
+  const auto tls = RequestSettings(config).Tls;
+  if (!tls) return {};
+  std::error_code ec;
+  const auto cwd = fs::current_path(ec).string();
+  std::string missing;
+  for (const auto& name : {tls->CertFile, tls->PrivKeyFile}) {
+    if (!fs::exists(name, ec)) missing += (missing.empty() ? "" : ", ") + name;
+  }
+  std::string problem;
+  if (!missing.empty()) {
+    problem = "the client certificate files are missing: " + missing;
+  } else {
+    try {
+      TlsContext(*tls).Get();
+      return {};
+    } catch (const std::exception& e) {
+      problem = std::string("the client certificate cannot be used: ") + e.what() +
+                " (is the key protected by the program's pass phrase?)";
+    }
+  }
+  return problem + "; working directory " + cwd +
+         "; every request will fail with \"Connection aborted on request\"";
+}
+
+}  // namespace
+
+RunReadiness CheckBeforeRun(const RunConfig& config) {
+  RunReadiness readiness;
+  readiness.Error = OutputDirectoryProblem(config.OutputDir);
+  if (!readiness.Error.empty()) return readiness;
+  if (auto problem = CertificateProblem(config); !problem.empty()) {
+    readiness.Notices.push_back(std::move(problem));
+  }
+  return readiness;
 }
 
 }  // namespace orgkat

@@ -27,6 +27,12 @@ int AcceptAnyCertificate(int, X509_STORE_CTX*) {
   return 1;
 }
 
+std::string SubjectOf(X509* cert) {
+  char text[256] = {};
+  X509_NAME_oneline(X509_get_subject_name(cert), text, sizeof text);
+  return text;
+}
+
 // Blocking reads and writes on a plain or a TLS connection.
 class Channel {
  public:
@@ -63,6 +69,16 @@ int ConnectLoopback(std::uint16_t port) {
   if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return fd;
   if (fd >= 0) ::close(fd);
   return -1;
+}
+
+// Sends the bytes one at a time, each after `gap`; the drip ends early when stop_fd turns readable.
+bool Drip(Channel& channel, const std::string& bytes, std::chrono::milliseconds gap, int stop_fd) {
+  for (const char byte : bytes) {
+    pollfd stop = {stop_fd, POLLIN, 0};
+    if (::poll(&stop, 1, static_cast<int>(gap.count())) != 0) return false;
+    if (!channel.WriteAll(std::string(1, byte))) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -130,6 +146,11 @@ std::vector<std::string> ScriptedServer::Requests() const {
   return requests_;
 }
 
+std::vector<std::string> ScriptedServer::ClientChains() const {
+  std::lock_guard lock(mutex_);
+  return client_chains_;
+}
+
 void ScriptedServer::AcceptLoop() {
   for (;;) {
     pollfd fds[2] = {{listen_fd_, POLLIN, 0}, {stop_pipe_[0], POLLIN, 0}};
@@ -155,7 +176,15 @@ void ScriptedServer::Serve(int fd) {
     if (ssl) {
       if (X509* peer = SSL_get1_peer_certificate(ssl.get())) {
         ++client_certificates_;
+        std::string chain = SubjectOf(peer);
         X509_free(peer);
+        // On the server side the chain holds what the client sent after its own certificate.
+        if (STACK_OF(X509)* rest = SSL_get_peer_cert_chain(ssl.get())) {
+          for (int i = 0; i < sk_X509_num(rest); ++i)
+            chain += ", " + SubjectOf(sk_X509_value(rest, i));
+        }
+        std::lock_guard lock(mutex_);
+        client_chains_.push_back(std::move(chain));
       }
     }
   }
@@ -179,7 +208,10 @@ void ScriptedServer::Serve(int fd) {
       requests_.push_back(request);
     }
     const ScriptedReply reply = responder_(request, request_count_++);
-    if (!channel.WriteAll(reply.bytes)) break;
+    if (reply.gap.count() > 0 ? !Drip(channel, reply.bytes, reply.gap, stop_pipe_[0])
+                              : !channel.WriteAll(reply.bytes)) {
+      break;
+    }
     switch (reply.after) {
       case ScriptedReply::After::kKeepOpen:
         break;

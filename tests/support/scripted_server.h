@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -24,6 +25,8 @@ struct ScriptedReply {
   std::string bytes;
   After after = After::kKeepOpen;
   std::uint16_t tunnel_port = 0;
+  // When set, the bytes go out one at a time, each after this pause (a slowly dripping server).
+  std::chrono::milliseconds gap{0};
 };
 
 // A TCP or TLS server on 127.0.0.1 (port 0) that records every request header block it receives
@@ -52,6 +55,8 @@ class ScriptedServer {
   int Connections() const { return connections_.load(); }
   // TLS connections on which the client presented a certificate.
   int ClientCertificates() const { return client_certificates_.load(); }
+  // For each of them, the subjects of the certificates the client sent, in order, joined by ", ".
+  std::vector<std::string> ClientChains() const;
 
  private:
   struct SslCtxFree {
@@ -70,8 +75,9 @@ class ScriptedServer {
   std::atomic<int> connections_{0};
   std::atomic<int> client_certificates_{0};
   std::atomic<int> request_count_{0};
-  mutable std::mutex mutex_;  // guards requests_, open_fds_ and threads_
+  mutable std::mutex mutex_;  // guards requests_, client_chains_, open_fds_ and threads_
   std::vector<std::string> requests_;
+  std::vector<std::string> client_chains_;
   std::vector<int> open_fds_;
   std::vector<std::thread> threads_;
   std::thread acceptor_;

@@ -24,12 +24,30 @@ TestCertificates Generate() {
   files.server_key = files.dir / "server-key.pem";
   files.client_cert = files.dir / "01cert.pem";
   files.client_key = files.dir / "01key.pem";
+  files.second_client_cert = files.dir / "second-cert.pem";
+  files.second_client_key = files.dir / "second-key.pem";
+  files.authority_cert = files.dir / "ca-cert.pem";
+  files.issued_client_cert = files.dir / "issued-cert.pem";
+  files.issued_client_key = files.dir / "issued-key.pem";
+  const auto authority_key = files.dir / "ca-key.pem";
+  const auto request = files.dir / "issued.csr";
   const std::string ec_key = "-newkey ec -pkeyopt ec_paramgen_curve:prime256v1";
   RunOpenssl("req -x509 " + ec_key + " -nodes -days 2 -subj /CN=localhost -keyout " +
              files.server_key.string() + " -out " + files.server_cert.string());
   RunOpenssl("req -x509 " + ec_key +
              " -days 2 -subj /CN=orgkat-client -passout pass:" + kClientPassPhrase + " -keyout " +
              files.client_key.string() + " -out " + files.client_cert.string());
+  RunOpenssl("req -x509 " + ec_key +
+             " -days 2 -subj /CN=orgkat-client-2 -passout pass:" + kClientPassPhrase + " -keyout " +
+             files.second_client_key.string() + " -out " + files.second_client_cert.string());
+  RunOpenssl("req -x509 " + ec_key + " -nodes -days 2 -subj /CN=orgkat-test-ca -keyout " +
+             authority_key.string() + " -out " + files.authority_cert.string());
+  RunOpenssl("req -new " + ec_key +
+             " -subj /CN=orgkat-client-3 -passout pass:" + kClientPassPhrase + " -keyout " +
+             files.issued_client_key.string() + " -out " + request.string());
+  RunOpenssl("x509 -req -days 2 -set_serial 3 -in " + request.string() + " -CA " +
+             files.authority_cert.string() + " -CAkey " + authority_key.string() + " -out " +
+             files.issued_client_cert.string());
   return files;
 }
 

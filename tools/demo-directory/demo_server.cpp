@@ -5,6 +5,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
+#include <cctype>
 #include <charconv>
 #include <chrono>
 #include <string_view>
@@ -25,6 +26,7 @@ constexpr std::string_view kRecordSuffix = ".json";
 constexpr int kManyHeaderLines = 10000;
 constexpr std::size_t kHugeBodyBytes = 300u * 1000 * 1000;
 constexpr std::size_t kHugePiece = 64 * 1024;
+constexpr std::size_t kReadPiece = 16 * 1024;
 
 // The id of a record target, or nothing when the target names no record.
 std::optional<std::int64_t> RecordId(std::string_view target) {
@@ -37,6 +39,21 @@ std::optional<std::int64_t> RecordId(std::string_view target) {
     return std::nullopt;
   }
   return id;
+}
+
+// The origin-form part of a request target. A client that goes through a proxy names the whole
+// URL ("https://host:port/path", the absolute form), also inside a CONNECT tunnel.
+std::string_view OriginForm(std::string_view target) {
+  for (const std::string_view scheme : {"https://", "http://"}) {
+    if (target.size() < scheme.size()) continue;
+    std::string lowered(target.substr(0, scheme.size()));
+    std::transform(lowered.begin(), lowered.end(), lowered.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (lowered != scheme) continue;
+    const auto slash = target.find('/', scheme.size());
+    return slash == std::string_view::npos ? std::string_view("/") : target.substr(slash);
+  }
+  return target;
 }
 
 }  // namespace
@@ -58,12 +75,33 @@ class DemoServer::Session : public std::enable_shared_from_this<Session> {
   void Read() {
     parser_.emplace();
     parser_->body_limit(64 * 1024);
+    raw_request_.clear();
     // An idle kept-alive connection is closed after a while.
     beast::get_lowest_layer(stream_).expires_after(std::chrono::seconds(60));
-    http::async_read(stream_, buffer_, *parser_,
-                     [self = shared_from_this()](beast::error_code ec, std::size_t) {
-                       if (!ec) self->Handle();
-                     });
+    ParseBuffered();
+  }
+
+  // The parser is fed by hand rather than by http::async_read, so that the bytes it takes are
+  // known: the wire log records each request exactly as it arrived.
+  void ParseBuffered() {
+    while (buffer_.size() > 0 && !parser_->is_done()) {
+      beast::error_code ec;
+      const std::size_t used = parser_->put(buffer_.data(), ec);
+      raw_request_.append(static_cast<const char*>(buffer_.data().data()), used);
+      buffer_.consume(used);
+      if (ec == http::error::need_more) break;
+      if (ec) return;
+    }
+    if (parser_->is_done()) {
+      if (server_.settings_.LogWire) server_.wire_.RequestReceived(raw_request_);
+      return Handle();
+    }
+    stream_.async_read_some(buffer_.prepare(kReadPiece),
+                            [self = shared_from_this()](beast::error_code ec, std::size_t n) {
+                              if (ec) return;
+                              self->buffer_.commit(n);
+                              self->ParseBuffered();
+                            });
   }
 
   void Handle() {
@@ -74,7 +112,8 @@ class DemoServer::Session : public std::enable_shared_from_this<Session> {
       return;
     }
     const auto& request = parser_->get();
-    const std::string_view target(request.target().data(), request.target().size());
+    const std::string_view target =
+        OriginForm(std::string_view(request.target().data(), request.target().size()));
     const auto id = RecordId(target);
     server.account_.RequestStarted(id.has_value());
 
@@ -256,6 +295,7 @@ class DemoServer::Session : public std::enable_shared_from_this<Session> {
   net::steady_timer delay_;
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::string_body>> parser_;
+  std::string raw_request_;
   http::response<http::string_body> response_;
   std::optional<std::int64_t> served_id_;
   std::string raw_;
@@ -271,10 +311,21 @@ DemoServer::DemoServer(net::io_context& io, net::ssl::context& tls, DemoDirector
       faults_(std::move(faults)),
       settings_(settings),
       list_body_(directory_.ListBody(settings.ListPadding)) {
+  if (settings_.LogWire) {
+    SSL_CTX_set_msg_callback(tls_.native_handle(), &DemoServer::OnTlsMessage);
+    SSL_CTX_set_msg_callback_arg(tls_.native_handle(), &wire_);
+  }
   // The port of a listener that is closed at once stays free for a long while.
   net::ip::tcp::acceptor probe(io, {net::ip::make_address("127.0.0.1"), 0});
   closed_port_ = probe.local_endpoint().port();
   Accept();
+}
+
+void DemoServer::OnTlsMessage(int write_p, int, int content_type, const void* buf, std::size_t len,
+                              SSL*, void* arg) {
+  if (write_p != 0 || content_type != SSL3_RT_HANDSHAKE) return;
+  static_cast<WireLog*>(arg)->HandshakeReceived(
+      std::string_view(static_cast<const char*>(buf), len));
 }
 
 unsigned short DemoServer::Port() const {

@@ -13,6 +13,7 @@
 #include "tools/demo-directory/directory_data.h"
 #include "tools/demo-directory/fault_plan.h"
 #include "tools/demo-directory/request_account.h"
+#include "tools/demo-directory/wire_log.h"
 
 namespace orgkat {
 
@@ -27,6 +28,7 @@ struct DemoServerSettings {
   int SlowFaultMs = 2000;  // the delay of a request with the fault "slow"
   // Connections (1 for the first accepted) that are closed before the TLS handshake.
   std::set<int> RefuseTls;
+  bool LogWire = false;  // keep a WireLog of what the clients sent
 };
 
 // The HTTPS directory server: the list endpoint and the record endpoint over TLS with keep-alive,
@@ -38,10 +40,13 @@ class DemoServer {
 
   unsigned short Port() const;
   const RequestAccount& Account() const { return account_; }
+  const WireLog& Wire() const { return wire_; }
 
  private:
   class Session;
   void Accept();
+  static void OnTlsMessage(int write_p, int version, int content_type, const void* buf,
+                           std::size_t len, SSL* ssl, void* arg);
 
   boost::asio::io_context& io_;
   boost::asio::ssl::context& tls_;
@@ -51,6 +56,7 @@ class DemoServer {
   DemoServerSettings settings_;
   std::string list_body_;
   RequestAccount account_;
+  WireLog wire_;
   int requests_ = 0;
   int connections_ = 0;
   // A port on 127.0.0.1 that nobody listens on, for redirects that lead nowhere.

@@ -35,6 +35,8 @@ int main(int argc, char** argv) {
   std::string cert;
   std::string key;
   std::string account_file;
+  std::string wire_file;
+  bool ask_client_cert = true;
   int count = 300;
   std::uint64_t seed = 1;
   orgkat::DemoServerSettings settings;
@@ -81,7 +83,14 @@ int main(int argc, char** argv) {
       ->check(CLI::NonNegativeNumber);
   app.add_option("--account", account_file,
                  "at exit, write the ids answered and the request timing here");
+  app.add_flag("--client-cert,!--no-client-cert", ask_client_cert,
+               "ask every client for its certificate, as the real directory does (on by default)");
+  app.add_option(
+      "--wire-log", wire_file,
+      "at exit, write a SHA-256 line for each ClientHello (random fields zeroed), client "
+      "certificate message and request header block received here");
   CLI11_PARSE(app, argc, argv);
+  settings.LogWire = !wire_file.empty();
   if (*non_json) settings.NonJsonId = non_json_id;
 
   orgkat::FaultPlan faults(seed);
@@ -114,6 +123,15 @@ int main(int argc, char** argv) {
     boost::asio::ssl::context tls(boost::asio::ssl::context::tls_server);
     tls.use_certificate_chain_file(cert);
     tls.use_private_key_file(key, boost::asio::ssl::context::pem);
+    if (ask_client_cert) {
+      // Asked for, not required, and any certificate is accepted: the demo stands in for the
+      // real directory's handshake, not for its access control.
+      tls.set_verify_mode(boost::asio::ssl::verify_peer);
+      tls.set_verify_callback([](bool, boost::asio::ssl::verify_context&) { return true; });
+      static constexpr unsigned char kSessionContext[] = "orgkat-demo-directory";
+      SSL_CTX_set_session_id_context(tls.native_handle(), kSessionContext,
+                                     sizeof kSessionContext - 1);
+    }
 
     orgkat::DemoServer server(io, tls, orgkat::DemoDirectory(count, seed), std::move(faults),
                               settings);
@@ -125,6 +143,14 @@ int main(int argc, char** argv) {
     std::cout << "listening on 127.0.0.1:" << server.Port() << std::endl;
     io.run();
 
+    if (!wire_file.empty()) {
+      std::ofstream out(wire_file, std::ios::trunc);
+      server.Wire().Write(out);
+      if (!out) {
+        std::cerr << "orgkat-demo-directory: cannot write " << wire_file << '\n';
+        return 1;
+      }
+    }
     if (!account_file.empty()) {
       std::ofstream out(account_file, std::ios::trunc);
       server.Account().Write(out);

@@ -1,0 +1,38 @@
+#include "scraper/url_queue.h"
+
+#include <utility>
+
+#include "scraper/directory_endpoints.h"
+
+namespace orgkat {
+
+void TUrlQueue::Assign(std::string url) {
+  clear();
+  urls_.push_back(std::move(url));
+}
+
+void TUrlQueue::Assign(RecordIdList ids, std::string apiHost) {
+  clear();
+  ids_ = std::move(ids);
+  apiHost_ = std::move(apiHost);
+}
+
+std::string TUrlQueue::PopFront() {
+  if (!urls_.empty()) {
+    std::string url = std::move(urls_.front());
+    urls_.pop_front();
+    return url;
+  }
+  std::string url = RecordUrl(apiHost_, ids_[nextId_++]);
+  // The list text goes as soon as its last identifier is taken.
+  if (nextId_ == ids_.size()) clear();
+  return url;
+}
+
+void TUrlQueue::clear() {
+  urls_.clear();
+  ids_.clear();
+  nextId_ = 0;
+}
+
+}  // namespace orgkat

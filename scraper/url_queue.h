@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <string>
+
+#include "scraper/record_id_list.h"
+
+namespace orgkat {
+
+// The URLs a phase has still to fetch: given ones, then the record URL of each found identifier,
+// built only when it is taken so that the list's identifiers are never copied out all at once.
+class TUrlQueue {
+ public:
+  // The queue holds just this URL.
+  void Assign(std::string url);
+  // The queue holds the record URL on `apiHost` of each identifier, in order.
+  void Assign(RecordIdList ids, std::string apiHost);
+
+  bool empty() const { return size() == 0; }
+  std::size_t size() const { return urls_.size() + ids_.size() - nextId_; }
+  // The first URL, removed from the queue; the queue must not be empty.
+  std::string PopFront();
+  void clear();
+
+ private:
+  std::deque<std::string> urls_;
+  RecordIdList ids_;
+  std::size_t nextId_ = 0;
+  std::string apiHost_;
+};
+
+}  // namespace orgkat
