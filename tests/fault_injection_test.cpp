@@ -217,19 +217,17 @@ std::optional<test::Child> StartProxy(const fs::path& work, const std::string& e
                 std::vector<std::string>{"/usr/bin/tinyproxy", "-d", "-c",
                                          (work / "tinyproxy.conf").string()});
   // The proxy says nothing when it is ready; wait until it accepts connections.
-  const auto deadline = std::chrono::steady_clock::now() + 10s;
-  for (;;) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    const sockaddr_in addr = Loopback(port);
-    const bool up = connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
-    close(fd);
-    if (up) break;
-    if (std::chrono::steady_clock::now() > deadline) {
-      ADD_FAILURE() << proxy->Err();
-      break;
-    }
-    std::this_thread::sleep_for(50ms);
-  }
+  const bool up = test::WaitUntil(
+      [port] {
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        const sockaddr_in addr = Loopback(port);
+        const bool accepted =
+            connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
+        close(fd);
+        return accepted;
+      },
+      10s, 50ms);
+  if (!up) ADD_FAILURE() << proxy->Err();
   return proxy;
 }
 

@@ -15,6 +15,7 @@
 #include "tests/fakes/fake_controls.h"
 #include "tests/fakes/fake_directory_client.h"
 #include "tests/fakes/manual_clock.h"
+#include "tests/wait_until.h"
 
 namespace orgkat {
 namespace {
@@ -97,15 +98,12 @@ class RunTest : public ::testing::Test {
 
   // Waits (bounded) until the UI thread sees `done` true.
   template <typename Predicate>
-  bool Eventually(Predicate done, std::chrono::milliseconds limit = 20s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
+  bool Eventually(Predicate done) {
+    return test::WaitUntil([&] {
       bool met = false;
       ui_.Run([&] { met = done(); });
-      if (met) return true;
-      std::this_thread::sleep_for(2ms);
-    }
-    return false;
+      return met;
+    });
   }
 
   void WaitForEnd() {

@@ -10,11 +10,11 @@
 namespace orgkat {
 namespace {
 
-using testing::Completes;
-using testing::Fails;
-using testing::IsLogLineOf;
-using testing::WaitUntil;
-using testing::WorkerRig;
+using test::Completes;
+using test::Fails;
+using test::IsLogLineOf;
+using test::WaitUntil;
+using test::WorkerRig;
 
 // With this step one 3-second pause moves the counter on by a little over 3000.
 constexpr std::uint32_t kStep = 250;

@@ -15,7 +15,7 @@ namespace orgkat {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::WaitUntil;
+using test::WaitUntil;
 
 // A thread whose body the test supplies.
 class BodyThread : public TThread {

@@ -16,9 +16,10 @@
 #include "platform/ui_queue.h"
 #include "scraper/run_config.h"
 #include "scraper/scraping_thread.h"
+#include "tests/fakes/fake_controls.h"
 #include "tests/wait_until.h"
 
-namespace orgkat::testing {
+namespace orgkat::test {
 
 // A tick counter the test sets by hand; with a step, every reading moves it on by that much, so
 // pauses pass without real waiting and their length shows in the readings.
@@ -117,29 +118,13 @@ class FakeHttpClient final : public IHttpClient {
   std::string reason_;
 };
 
-// A log control that keeps its lines; touched on the UI thread only.
-class RecordingLog final : public ILogView {
- public:
-  void Clear() override { lines_.clear(); }
-  void AppendLine(const std::string& line) override { lines_.push_back(line); }
-  std::string Text() const override {
-    std::string text;
-    for (const auto& line : lines_) text += line + "\r\n";
-    return text;
-  }
-  const std::vector<std::string>& Lines() const { return lines_; }
-
- private:
-  std::vector<std::string> lines_;
-};
-
 // One worker with its lists, a UI thread, a manual counter and either the scripted client or
 // a client of the test's choice.
 struct WorkerRig {
   TestUiThread ui;
   std::shared_ptr<ManualTicks> ticks = std::make_shared<ManualTicks>();
   std::shared_ptr<RequestScript> script = std::make_shared<RequestScript>();
-  std::shared_ptr<RecordingLog> log = std::make_shared<RecordingLog>();
+  std::shared_ptr<FakeLogView> log = std::make_shared<FakeLogView>();
   std::shared_ptr<std::mutex> lock = std::make_shared<std::mutex>();
   std::shared_ptr<TWorkerList> running = std::make_shared<TWorkerList>();
   std::shared_ptr<TWorkerList> finished = std::make_shared<TWorkerList>();
@@ -209,7 +194,7 @@ struct WorkerRig {
 
   std::vector<std::string> Lines() {
     std::vector<std::string> lines;
-    ui.Run([&] { lines = log->Lines(); });
+    ui.Run([&] { lines = log->lines; });
     return lines;
   }
 };
@@ -220,4 +205,4 @@ inline bool IsLogLineOf(const std::string& line, const std::string& message) {
   return line.size() > tail.size() && line.ends_with(tail);
 }
 
-}  // namespace orgkat::testing
+}  // namespace orgkat::test
