@@ -30,7 +30,8 @@ int main(int argc, char** argv) {
   orgkat::ParseOutcome parsed =
       orgkat::ParseFrontEndOptions("orgkat", args, orgkat::ProgramDirectory());
   if (!parsed.Options) {
-    (parsed.ExitStatus == 0 ? std::cout : std::cerr) << parsed.Text << std::flush;
+    const bool toStdout = parsed.ExitStatus == 0 && !parsed.OnStandardError;
+    (toStdout ? std::cout : std::cerr) << parsed.Text << std::flush;
     return parsed.ExitStatus;
   }
   if (!parsed.Options->Config.OpenFile) parsed.Options->Config.OpenFile = OpenWithDesktop;

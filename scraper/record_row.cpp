@@ -69,7 +69,7 @@ std::string RecordRow(std::string_view body, std::string& lastDirector) {
   lastDirector.clear();
   const auto document = JsonDocument::Parse(body);
   const JsonValue* record = document != nullptr ? document->Root().Member("list") : nullptr;
-  if (record == nullptr) throw std::runtime_error("В ответе нет записи организации");
+  if (record == nullptr) throw NoRecordError("В ответе нет записи организации");
 
   const std::string title = MemberText(record, "title");
   const std::string fullTitle = MemberText(record, "title_full");

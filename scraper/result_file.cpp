@@ -51,11 +51,12 @@ void TResultFile::OpenResultFile(const std::string& dir, std::uint32_t ticks, co
   WriteLineBreak();
 }
 
-void TResultFile::Attach(int fd, std::string path) {
+void TResultFile::Attach(int fd, std::string path, std::uint64_t size) {
   CloseResultFile();
   fd_ = fd;
   path_ = std::move(path);
   fill_ = 0;
+  size_ = size;
 }
 
 void TResultFile::Write(std::string_view text) {
@@ -88,6 +89,7 @@ void TResultFile::Flush() {
   // Emptied first: after a failed write the same bytes are not sent again.
   fill_ = 0;
   WriteAll(fd_, path_, buffer_, size);
+  size_ += size;
 }
 
 }  // namespace orgkat

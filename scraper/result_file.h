@@ -24,8 +24,9 @@ class TResultFile {
   // Cannot create file "<path>". <system text> when it cannot be created.
   void OpenResultFile(const std::string& dir, std::uint32_t ticks, const LogSink& log);
   // Takes over an open descriptor (closing any file open before); later writes go to it and
-  // failures name `path`. Lets the writer run on any descriptor, such as a device.
-  void Attach(int fd, std::string path);
+  // failures name `path`. Lets the writer run on any descriptor, such as a device. `size`: the
+  // bytes the file already holds (writes are expected to append).
+  void Attach(int fd, std::string path, std::uint64_t size = 0);
   // One write operation of the writer.
   void Write(std::string_view text);
   // The line break, CR LF (a write operation of its own).
@@ -36,6 +37,8 @@ class TResultFile {
   bool IsOpen() const { return fd_ >= 0; }
   // Full path of the file; empty before OpenResultFile.
   const std::string& Path() const { return path_; }
+  // Bytes the file holds: those it had when attached and those the system took since.
+  std::uint64_t Size() const { return size_; }
 
  private:
   void Flush();
@@ -44,6 +47,7 @@ class TResultFile {
   std::string path_;
   char buffer_[1024];
   std::size_t fill_ = 0;
+  std::uint64_t size_ = 0;
 };
 
 }  // namespace orgkat

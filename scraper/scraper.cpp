@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include "platform/file_access.h"
 #include "platform/file_creation.h"
 #include "platform/progress_model.h"
 #include "platform/timestamp.h"
@@ -100,9 +101,14 @@ void TScraper::Execute() {
 
 TScraper::PhaseEnd TScraper::RunPhase(Phase phase) {
   try {
-    if (phase == Phase::Records) {
+    if (phase == Phase::List && Config->Continuation) return TakeContinuedRecords();
+    if (phase == Phase::Records && Config->Continuation) {
+      ReopenResultFile();
+    } else if (phase == Phase::Records) {
       ResultFile.OpenResultFile(Config->OutputDir, Config->Ticks->Now(),
                                 [this](const std::string& message) { Log(message); });
+      Journal.Begin(Config->Ticks, ResultFile.Path(), ResultFile.Size(), ListUrl(Config->ApiHost),
+                    UrlQueue);
     }
     ProgressBarPosition = 0;
     ProgressBarMax = ClampedCount(UrlQueue.size());
@@ -183,13 +189,40 @@ TScraper::PhaseEnd TScraper::DispatchLoop(Phase phase) {
 void TScraper::Consume(Phase phase, TScrapingThread& worker) {
   const std::string body = std::exchange(worker.html, std::string());
   const std::string text = DecodeBody(body);
-  if (worker.result != 1) return;
+  if (worker.result != 1) {
+    if (phase == Phase::Records) Journal.Failed(worker.url);
+    return;
+  }
   if (phase == Phase::List) {
     ScanRecordUrls(text, Config->ApiHost, FoundUrls,
                    [this](const std::string& message) { Log(message); });
   } else {
-    WriteRecordRow(text, ResultFile, LastDirector);
+    try {
+      WriteRecordRow(text, ResultFile, LastDirector);
+    } catch (const NoRecordError&) {
+      if (!Journal.NoRecord(worker.url)) throw;
+      Log("Пропускаем " + worker.url + ": в ответе снова нет записи организации");
+      return;
+    }
+    Journal.RowWritten(worker.url, ResultFile.Size());
   }
+}
+
+// A continued run takes its records from the journal instead of a list request.
+TScraper::PhaseEnd TScraper::TakeContinuedRecords() {
+  const ContinuationPlan& plan = *Config->Continuation;
+  Log("Продолжаем прерванную работу, файл с результатами " + plan.CsvPath);
+  Log("Осталось собрать " + std::to_string(plan.Remaining.size()) + " организаций из " +
+      std::to_string(plan.FoundCount));
+  FoundUrls.assign(plan.Remaining.begin(), plan.Remaining.end());
+  return PhaseEnd::Done;
+}
+
+void TScraper::ReopenResultFile() {
+  const ContinuationPlan& plan = *Config->Continuation;
+  Journal.Resume(Config->Ticks, plan);
+  FileHandle file = OpenForAppend(plan.CsvPath);
+  ResultFile.Attach(file.Release(), plan.CsvPath, plan.CsvKeep);
 }
 
 void TScraper::CloseRun() {
@@ -208,6 +241,7 @@ void TScraper::CloseRun() {
     }
     ProgressBarPosition = 0;
     Synchronize([this] { UpdateProgress(); });
+    Journal.Close();
   } catch (...) {
   }
 }

@@ -11,6 +11,7 @@
 #include "platform/thread.h"
 #include "scraper/result_file.h"
 #include "scraper/run_config.h"
+#include "scraper/run_journal.h"
 #include "scraper/worker_lists.h"
 
 namespace orgkat {
@@ -72,6 +73,8 @@ class TScraper : public TThread {
   PhaseEnd DispatchLoop(Phase phase);
   void Consume(Phase phase, TScrapingThread& worker);
   void CloseRun();
+  PhaseEnd TakeContinuedRecords();
+  void ReopenResultFile();
   void Log(const std::string& message);
   void SaveLogFile();
 
@@ -82,6 +85,7 @@ class TScraper : public TThread {
   std::deque<std::string> UrlQueue;
   std::vector<std::string> FoundUrls;
   TResultFile ResultFile;
+  TRunJournal Journal;
   std::string LastDirector;
   bool Done = false;
   RunSummary Summary_;

@@ -44,10 +44,15 @@ std::string ReadFile(const fs::path& path) {
   return out.str();
 }
 
-std::vector<fs::path> FilesStartingWith(const fs::path& dir, const std::string& prefix) {
+std::vector<fs::path> FilesStartingWith(const fs::path& dir, const std::string& prefix,
+                                        const std::string& suffix = "") {
   std::vector<fs::path> found;
   for (const auto& entry : fs::directory_iterator(dir)) {
-    if (entry.path().filename().string().rfind(prefix, 0) == 0) found.push_back(entry.path());
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(prefix, 0) == 0 && name.size() >= prefix.size() + suffix.size() &&
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+      found.push_back(entry.path());
+    }
   }
   return found;
 }
@@ -163,7 +168,7 @@ TEST_F(RunTest, FullRunWritesOneRowPerFetchedRecordAndSavesTheLog) {
   ASSERT_GE(messages.size(), 4u) << Log();
   EXPECT_EQ(messages.front(), "Начинаем работу");
   EXPECT_EQ(messages[1], "Найдено 3 организаций");
-  const auto csv = FilesStartingWith(dir_, "data");
+  const auto csv = FilesStartingWith(dir_, "data", ".csv");
   ASSERT_EQ(csv.size(), 1u);
   EXPECT_EQ(messages[2], "Данные будут записываться в файл " + csv[0].string());
   // The record that is missing fails five times, each attempt logged.
@@ -248,7 +253,7 @@ TEST_F(RunTest, RecordWithoutDocumentHoldsTheRunInTheAutomaticPause) {
   EXPECT_TRUE(Logged("Сбор данных завершен"));
   EXPECT_FALSE(Logged("Открываем файл с результатами")) << "the last record had no director";
   EXPECT_EQ(directory_->Requests(RecordUrl(3)), 0) << "the rest of the queue is dropped";
-  const auto csv = FilesStartingWith(dir_, "data");
+  const auto csv = FilesStartingWith(dir_, "data", ".csv");
   ASSERT_EQ(csv.size(), 1u);
   const std::string content = ReadFile(csv[0]);
   EXPECT_NE(content.find("\"Первая\""), std::string::npos);
@@ -272,7 +277,7 @@ TEST_F(RunTest, StopDuringRecordsClosesTheFileWithTheRowsWritten) {
   WaitForEnd();
 
   EXPECT_FALSE(Logged("Сбор данных завершен"));
-  const auto csv = FilesStartingWith(dir_, "data");
+  const auto csv = FilesStartingWith(dir_, "data", ".csv");
   ASSERT_EQ(csv.size(), 1u);
   const std::string content = ReadFile(csv[0]);
   const auto rows = std::count(content.begin(), content.end(), '\n') - 1;
@@ -304,7 +309,7 @@ TEST_F(RunTest, NeverMoreWorkersThanTheLimit) {
   WaitForEnd();
   EXPECT_LE(directory_->MaxInFlight(), 3);
   EXPECT_GE(directory_->MaxInFlight(), 2) << "workers should overlap";
-  const auto content = ReadFile(FilesStartingWith(dir_, "data").at(0));
+  const auto content = ReadFile(FilesStartingWith(dir_, "data", ".csv").at(0));
   EXPECT_EQ(std::count(content.begin(), content.end(), '\n'), 13);
 }
 

@@ -116,6 +116,7 @@ ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<
   std::string limit_text = "5";
   double timeout_seconds = 0;
   bool no_open = false;
+  std::string continue_file;
   app.add_option("--api-host", api_host, "directory API host, HOST[:PORT]");
   app.add_option("--site-host", site_host, "directory site host, HOST[:PORT], for the Origin line");
   app.add_option("--output-dir", output_dir, "where data%d.csv and log-%d.txt go")
@@ -126,6 +127,9 @@ ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<
       ->default_str("5");
   auto* timeout = app.add_option("--timeout", timeout_seconds, "the client's inactivity limit")
                       ->default_str("120");
+  app.add_option("--continue", continue_file,
+                 "continue the run whose result file is FILE, without a list request")
+      ->option_text("FILE");
   if (program == "orgkat-cli") {
     app.add_flag("--no-open", no_open, "never open the result file in the desktop's application");
   }
@@ -158,7 +162,28 @@ ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<
       if (const auto p = HostProblem(site_host); !p.empty()) throw UsageError("--site-host " + p);
     }
 
-    config.OutputDir = AbsoluteDirectory(output_dir.empty() ? programDir : output_dir);
+    std::string continued_dir;
+    if (app.count("--continue") > 0) {
+      const fs::path csv = fs::absolute(continue_file).lexically_normal();
+      const auto check = LoadContinuation(csv.string());
+      if (!check.Plan) {
+        return {std::nullopt, 2,
+                program + ": --continue " + csv.string() + ": " + check.Problem +
+                    "; nothing was changed\n",
+                true};
+      }
+      if (check.Plan->Remaining.empty()) {
+        return {std::nullopt, 0,
+                program + ": --continue " + csv.string() + ": nothing remains, all " +
+                    std::to_string(check.Plan->FoundCount) + " records are done\n",
+                true};
+      }
+      config.Continuation = std::make_shared<const ContinuationPlan>(*check.Plan);
+      continued_dir = csv.parent_path().string();
+    }
+    // A continued run's log goes beside its result file unless told otherwise.
+    const std::string default_dir = continued_dir.empty() ? programDir : continued_dir;
+    config.OutputDir = AbsoluteDirectory(output_dir.empty() ? default_dir : output_dir);
     config.ProxyFile = proxy_file.empty() ? programDir + "proxy.txt"
                                           : fs::absolute(proxy_file).lexically_normal().string();
 
