@@ -24,6 +24,7 @@ measure() {
     floor = (n + 1) * 0.2
     printf "%-22s requests %d  wall %.2f s  floor %.2f s  over floor %+.1f%%  cpu %.2f s (%.2f%% of wall)  peak %.1f MB\n",
       label, n + 1, wall, floor, (wall / floor - 1) * 100, user + sys, (user + sys) / wall * 100, rss / 1024
+    printf "%-22s per record: wall %.1f ms  cpu %.2f ms\n", "", wall / n * 1000, (user + sys) / n * 1000
   }'
   rm -rf "$work/out"
 }

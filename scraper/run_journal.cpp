@@ -3,7 +3,6 @@
 #include <charconv>
 #include <cstdio>
 #include <map>
-#include <stdexcept>
 
 #include "platform/file_creation.h"
 
