@@ -11,6 +11,7 @@
 
 #include "platform/ui_queue.h"
 #include "scraper/directory_endpoints.h"
+#include "scraper/run_journal.h"
 #include "scraper/scraper.h"
 #include "tests/fakes/fake_controls.h"
 #include "tests/fakes/fake_directory_client.h"
@@ -259,6 +260,54 @@ TEST_F(RunTest, RecordWithoutDocumentHoldsTheRunInTheAutomaticPause) {
   EXPECT_NE(content.find("\"Первая\""), std::string::npos);
   EXPECT_EQ(std::count(content.begin(), content.end(), '\n'), 2);
   EXPECT_TRUE(scraper_->Summary().ErrorReported);
+}
+
+TEST_F(RunTest, AContinuedRunFetchesOnlyWhatIsNotWrittenAndSkipsARecordWithoutRecordTheSecondTime) {
+  config_.ResumeDelayMs = 1;
+  directory_->Set(ListUrl(kHost), Answer::Body(ListOf(4)));
+  directory_->Set(RecordUrl(1), Answer::Body(Record("Первая", "")));
+  directory_->Set(RecordUrl(2), Answer::Failure(503, "Service Unavailable"));
+  directory_->Set(RecordUrl(3), Answer::Body("<html>maintenance</html>"));
+  directory_->Set(RecordUrl(4), Answer::Body(Record("Четвёртая", "")));
+  Start(1);
+  ASSERT_TRUE(Eventually([this] { return scraper_->Suspended(); })) << Log();
+  ui_.Run([this] { scraper_->Resume(); });
+  WaitForEnd();
+  const auto csv = FilesStartingWith(dir_, "data", ".csv");
+  ASSERT_EQ(csv.size(), 1u);
+
+  directory_->Set(RecordUrl(2), Answer::Body(Record("Вторая", "")));
+  const auto check = LoadContinuation(csv[0].string());
+  ASSERT_TRUE(check.Plan) << check.Problem;
+  config_.Continuation = std::make_shared<const ContinuationPlan>(*check.Plan);
+  Start(1);
+  WaitForEnd();
+
+  const auto messages = Messages();
+  ASSERT_GE(messages.size(), 3u) << Log();
+  EXPECT_EQ(messages[0], "Начинаем работу");
+  EXPECT_EQ(messages[1], "Продолжаем прерванную работу, файл с результатами " + csv[0].string());
+  EXPECT_EQ(messages[2], "Осталось собрать 3 организаций из 4");
+  EXPECT_TRUE(Logged("Пропускаем " + RecordUrl(3) + ": в ответе снова нет записи организации"))
+      << Log();
+  EXPECT_TRUE(Logged("Сбор данных завершен"));
+  EXPECT_TRUE(scraper_->Summary().Completed);
+  EXPECT_FALSE(scraper_->Summary().ErrorReported) << Log();
+  EXPECT_EQ(directory_->Requests(ListUrl(kHost)), 1);
+  EXPECT_EQ(directory_->Requests(RecordUrl(1)), 1);
+  EXPECT_EQ(directory_->Requests(RecordUrl(3)), 2);
+  const std::string content = ReadFile(csv[0]);
+  const auto first = content.find("\"Первая\"");
+  const auto second = content.find("\"Вторая\"");
+  const auto fourth = content.find("\"Четвёртая\"");
+  ASSERT_NE(first, std::string::npos);
+  EXPECT_LT(first, second);
+  EXPECT_NE(fourth, std::string::npos);
+  EXPECT_EQ(std::count(content.begin(), content.end(), '\n'), 4);
+
+  const auto after = LoadContinuation(csv[0].string());
+  ASSERT_TRUE(after.Plan) << after.Problem;
+  EXPECT_TRUE(after.Plan->Remaining.empty());
 }
 
 TEST_F(RunTest, StopDuringRecordsClosesTheFileWithTheRowsWritten) {
