@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -12,6 +13,7 @@
 #include "scraper/record_id_list.h"
 #include "scraper/result_file.h"
 #include "scraper/run_config.h"
+#include "scraper/run_journal.h"
 #include "scraper/url_queue.h"
 #include "scraper/worker_lists.h"
 
@@ -85,6 +87,8 @@ class TScraper : public TThread {
   PhaseEnd DispatchLoop(Phase phase);
   void Consume(Phase phase, TScrapingThread& worker);
   void CloseRun();
+  PhaseEnd TakeContinuedRecords();
+  void ReopenResultFile();
   void Log(const std::string& message);
   void SaveLogFile();
 
@@ -94,7 +98,9 @@ class TScraper : public TThread {
   std::shared_ptr<TWorkerList> FinishedList;
   TUrlQueue UrlQueue;
   RecordIdList FoundIds;
+  std::deque<std::string> ContinuedUrls;  // a continued run's records, in their first order
   TResultFile ResultFile;
+  TRunJournal Journal;
   std::string LastDirector;
   bool Done = false;
   RunSummary Summary_;
