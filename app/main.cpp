@@ -39,8 +39,9 @@ int main(int argc, char** argv) {
   orgkat::ParseOutcome parsed = orgkat::ParseFrontEndOptions(
       "orgkat", args, orgkat::ProgramDirectory(), orgkat::QueryUserFolders());
   if (!parsed.Options) {
-    (parsed.ExitStatus == 0 ? std::cout : std::cerr) << parsed.Text << std::flush;
-    if (parsed.ExitStatus != 0 && DisplayPresent()) {
+    const bool toStdout = parsed.ExitStatus == 0 && !parsed.OnStandardError;
+    (toStdout ? std::cout : std::cerr) << parsed.Text << std::flush;
+    if (!toStdout && DisplayPresent()) {
       // Started from a desktop menu, nobody sees standard error.
       QApplication app(argc, argv);
       QMessageBox::critical(nullptr, QString::fromUtf8(orgkat::kApplicationTitle),

@@ -111,7 +111,7 @@ std::string RecordRow(std::string_view body, std::string& lastDirector) {
   lastDirector.clear();
   const auto document = JsonDocument::Parse(body);
   const auto record = document != nullptr ? document->Root().Member("list") : std::nullopt;
-  if (!record) throw std::runtime_error("В ответе нет записи организации");
+  if (!record) throw NoRecordError("В ответе нет записи организации");
 
   const std::string title = MemberText(record, "title");
   const std::string fullTitle = MemberText(record, "title_full");

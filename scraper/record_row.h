@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -8,6 +9,13 @@
 #include "scraper/result_file.h"
 
 namespace orgkat {
+
+// The failure of a body that holds no organisation record (as opposed to a row that cannot be
+// written).
+class NoRecordError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 // Characters with codes up to 32 stripped from both ends.
 std::string TrimValue(std::string_view text);
@@ -19,8 +27,7 @@ std::string EscapeQuotes(std::string_view text);
 std::string MemberText(const std::optional<JsonValue>& container, std::string_view name);
 
 // The row of ten cells for one record body (without its line break). Sets lastDirector to empty
-// first, then to the record's director text. Throws std::runtime_error when the body holds no
-// record.
+// first, then to the record's director text. Throws NoRecordError when the body holds no record.
 std::string RecordRow(std::string_view body, std::string& lastDirector);
 
 // Appends the record's row and its line break to the file (two write operations).

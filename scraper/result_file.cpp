@@ -52,12 +52,14 @@ void TResultFile::OpenResultFile(const std::string& dir, std::uint32_t ticks, co
   WriteLineBreak();
 }
 
-void TResultFile::Attach(int fd, std::string path) {
+void TResultFile::Attach(int fd, std::string path, std::optional<std::uint64_t> size) {
   Release();
   fd_ = fd;
   path_ = std::move(path);
   fill_ = 0;
-  rowEnd_ = WritePosition(fd);
+  // A descriptor opened for appending reports position 0 until its first write, so its owner
+  // names the size.
+  rowEnd_ = size ? size : WritePosition(fd);
   size_ = rowEnd_.value_or(0);
 }
 

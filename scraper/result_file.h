@@ -28,8 +28,9 @@ class TResultFile {
   void OpenResultFile(const std::string& dir, std::uint32_t ticks, const LogSink& log);
   // Takes over an open descriptor (closing any file open before, without checks); later writes go
   // to it and failures name `path`. Lets the writer run on any descriptor, such as a device; one
-  // that cannot be cut back keeps whatever part of a failed write reached it.
-  void Attach(int fd, std::string path);
+  // that cannot be cut back keeps whatever part of a failed write reached it. `size`: the bytes
+  // the file already holds, all whole rows (writes append); else the descriptor's position.
+  void Attach(int fd, std::string path, std::optional<std::uint64_t> size = std::nullopt);
   // One write operation of the writer.
   void Write(std::string_view text);
   // The line break, CR LF (a write operation of its own); it completes a row.
@@ -42,6 +43,8 @@ class TResultFile {
   bool IsOpen() const { return fd_ >= 0; }
   // Full path of the file; empty before OpenResultFile.
   const std::string& Path() const { return path_; }
+  // Bytes the file holds: those it had when attached and those the system took since.
+  std::uint64_t Size() const { return size_; }
 
  private:
   void Flush();

@@ -9,6 +9,7 @@
 #include "platform/http_client.h"
 #include "platform/thread.h"
 #include "platform/tick_count.h"
+#include "scraper/run_journal.h"
 
 namespace orgkat {
 
@@ -31,6 +32,8 @@ struct RunConfig {
   HttpClientFactory MakeClient = CreateHttpClient;
   // The desktop's "open" verb on a file path; empty: nothing is opened.
   std::function<void(const std::string& path)> OpenFile;
+  // Set: the run continues the one this plan describes, without a list request.
+  std::shared_ptr<const ContinuationPlan> Continuation;
 };
 
 }  // namespace orgkat

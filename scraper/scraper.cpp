@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include "platform/file_access.h"
 #include "platform/file_creation.h"
 #include "platform/progress_model.h"
 #include "platform/timestamp.h"
@@ -111,7 +112,11 @@ void TScraper::RunPhases() {
   FoundIds.clear();
   if (RunPhase(Phase::List) == PhaseEnd::Stopped) return;
   SendProgress(0);
-  UrlQueue.Assign(std::move(FoundIds), Config->ApiHost);
+  if (Config->Continuation) {
+    UrlQueue.Assign(std::exchange(ContinuedUrls, {}));
+  } else {
+    UrlQueue.Assign(std::move(FoundIds), Config->ApiHost);
+  }
   Summary_.RecordsFound = UrlQueue.size();
   FoundIds.clear();
   if (UrlQueue.empty()) return;
@@ -141,10 +146,16 @@ void TScraper::ReportFailure(const std::string& message) {
 TScraper::PhaseEnd TScraper::RunPhase(Phase phase) {
   std::string failure;
   try {
-    if (phase == Phase::Records) {
+    if (phase == Phase::List && Config->Continuation) return TakeContinuedRecords();
+    if (phase == Phase::Records && Config->Continuation) {
+      ReopenResultFile();
+      Summary_.ResultPath = ResultFile.Path();
+    } else if (phase == Phase::Records) {
       ResultFile.OpenResultFile(Config->OutputDir, Config->Ticks->Now(),
                                 [this](const std::string& message) { Log(message); });
       Summary_.ResultPath = ResultFile.Path();
+      Journal.Begin(Config->Ticks, ResultFile.Path(), ResultFile.Size(), ListUrl(Config->ApiHost),
+                    UrlQueue);
     }
     ProgressBarPosition = 0;
     ProgressBarMax = ClampedCount(UrlQueue.size());
@@ -246,13 +257,22 @@ void TScraper::Consume(Phase phase, TScrapingThread& worker) {
   std::string text = DecodeBody(std::exchange(worker.html, std::string()));
   if (worker.result != 1) {
     if (phase == Phase::Records && worker.result == -1) Summary_.LostUrls.push_back(worker.url);
+    if (phase == Phase::Records) Journal.Failed(worker.url);
     return;
   }
   if (phase == Phase::List) {
     ScanRecordUrls(std::move(text), FoundIds, [this](const std::string& message) { Log(message); });
   } else {
-    WriteRecordRow(text, ResultFile, LastDirector);
+    try {
+      WriteRecordRow(text, ResultFile, LastDirector);
+    } catch (const NoRecordError&) {
+      if (!Journal.NoRecord(worker.url)) throw;
+      Log("Пропускаем " + worker.url + ": в ответе снова нет записи организации");
+      Summary_.LostUrls.push_back(worker.url);
+      return;
+    }
     ++Summary_.RowsWritten;
+    Journal.RowWritten(worker.url, ResultFile.Size());
   }
 }
 
@@ -270,6 +290,23 @@ void TScraper::EndAbandonedWorkers() {
   Abandoned.clear();
 }
 
+// A continued run takes its records from the journal instead of a list request.
+TScraper::PhaseEnd TScraper::TakeContinuedRecords() {
+  const ContinuationPlan& plan = *Config->Continuation;
+  Log("Продолжаем прерванную работу, файл с результатами " + plan.CsvPath);
+  Log("Осталось собрать " + std::to_string(plan.Remaining.size()) + " организаций из " +
+      std::to_string(plan.FoundCount));
+  ContinuedUrls.assign(plan.Remaining.begin(), plan.Remaining.end());
+  return PhaseEnd::Done;
+}
+
+void TScraper::ReopenResultFile() {
+  const ContinuationPlan& plan = *Config->Continuation;
+  Journal.Resume(Config->Ticks, plan);
+  FileHandle file = OpenForAppend(plan.CsvPath);
+  ResultFile.Attach(file.Release(), plan.CsvPath, plan.CsvKeep);
+}
+
 void TScraper::CloseRun() {
   bool kept = true;
   try {
@@ -277,6 +314,11 @@ void TScraper::CloseRun() {
   } catch (const std::exception& failure) {
     // The file is gone (or its last bytes are): there is nothing to open.
     kept = false;
+    ReportFailure(failure.what());
+  }
+  try {
+    Journal.Close();
+  } catch (const std::exception& failure) {
     ReportFailure(failure.what());
   }
   if (kept && !LastDirector.empty()) {

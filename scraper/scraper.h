@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -12,6 +13,7 @@
 #include "scraper/record_id_list.h"
 #include "scraper/result_file.h"
 #include "scraper/run_config.h"
+#include "scraper/run_journal.h"
 #include "scraper/url_queue.h"
 #include "scraper/worker_lists.h"
 
@@ -100,6 +102,8 @@ class TScraper : public TThread {
   void AbandonWorkers();
   void EndAbandonedWorkers();
   void CloseRun();
+  PhaseEnd TakeContinuedRecords();
+  void ReopenResultFile();
   void Log(const std::string& message);
   void SaveLogFile();
 
@@ -111,7 +115,9 @@ class TScraper : public TThread {
   std::vector<std::shared_ptr<TScrapingThread>> Abandoned;
   TUrlQueue UrlQueue;
   RecordIdList FoundIds;
+  std::deque<std::string> ContinuedUrls;  // a continued run's records, in their first order
   TResultFile ResultFile;
+  TRunJournal Journal;
   std::string LastDirector;
   RunSummary Summary_;
 };

@@ -11,6 +11,11 @@ void TUrlQueue::Assign(std::string url) {
   urls_.push_back(std::move(url));
 }
 
+void TUrlQueue::Assign(std::deque<std::string> urls) {
+  clear();
+  urls_ = std::move(urls);
+}
+
 void TUrlQueue::Assign(RecordIdList ids, std::string apiHost) {
   clear();
   ids_ = std::move(ids);

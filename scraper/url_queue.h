@@ -4,6 +4,7 @@
 #include <deque>
 #include <string>
 
+#include "scraper/directory_endpoints.h"
 #include "scraper/record_id_list.h"
 
 namespace orgkat {
@@ -14,8 +15,17 @@ class TUrlQueue {
  public:
   // The queue holds just this URL.
   void Assign(std::string url);
+  // The queue holds these URLs, in order.
+  void Assign(std::deque<std::string> urls);
   // The queue holds the record URL on `apiHost` of each identifier, in order.
   void Assign(RecordIdList ids, std::string apiHost);
+
+  // Calls `visit` with each URL still queued, in order, building one at a time.
+  template <typename Visit>
+  void ForEach(Visit&& visit) const {
+    for (const auto& url : urls_) visit(url);
+    for (std::size_t i = nextId_; i < ids_.size(); ++i) visit(RecordUrl(apiHost_, ids_[i]));
+  }
 
   bool empty() const { return size() == 0; }
   std::size_t size() const { return urls_.size() + ids_.size() - nextId_; }

@@ -10,6 +10,13 @@
 namespace orgkat {
 namespace {
 
+// A queue that holds just these URLs.
+TUrlQueue Queued(std::deque<std::string> urls) {
+  TUrlQueue queue;
+  queue.Assign(std::move(urls));
+  return queue;
+}
+
 namespace fs = std::filesystem;
 
 // A fresh program directory per test, removed afterwards.
@@ -308,6 +315,55 @@ TEST_F(OptionsTest, HelpAndVersionEndWithStatusZeroAndUnknownOptionsWithTwo) {
   EXPECT_FALSE(unknown.Options);
   EXPECT_EQ(unknown.ExitStatus, 2);
   EXPECT_NE(unknown.Text.find("frobnicate"), std::string::npos) << unknown.Text;
+}
+
+}  // namespace
+}  // namespace orgkat
+
+namespace orgkat {
+namespace {
+
+TEST_F(OptionsTest, ContinueChecksTheJournalBeforeTheRunInBothPrograms) {
+  const fs::path runs = dir_ / "runs";
+  fs::create_directories(runs);
+  const std::string csv = (runs / "data3.csv").string();
+  const std::string head = "\xEF\xBB\xBFH\r\n";
+  std::ofstream(csv, std::ios::binary) << head << "r\r\n";
+  TRunJournal journal;
+  journal.Begin(SystemTicks(), csv, head.size(), "L", Queued({"a", "b"}));
+  journal.RowWritten("a", head.size() + 3);
+  journal.Close();
+
+  for (const std::string program : {"orgkat-cli", "orgkat"}) {
+    SCOPED_TRACE(program);
+    auto outcome = Parse({"--continue", csv}, program);
+    ASSERT_TRUE(outcome.Options) << outcome.Text;
+    const auto& plan = outcome.Options->Config.Continuation;
+    ASSERT_TRUE(plan);
+    EXPECT_EQ(plan->Remaining, std::vector<std::string>{"b"});
+    // The log goes beside the result file unless an output folder is named.
+    EXPECT_EQ(outcome.Options->Config.OutputDir, runs.string() + "/");
+    outcome = Parse({"--continue", csv, "--output-dir", dir_.string()}, program);
+    ASSERT_TRUE(outcome.Options) << outcome.Text;
+    EXPECT_EQ(outcome.Options->Config.OutputDir, program_dir_);
+  }
+  EXPECT_FALSE(Options({}).Config.Continuation);
+
+  const fs::path other = runs / "data4.csv";
+  std::ofstream(other, std::ios::binary) << head;
+  const auto refused = Parse({"--continue", other.string()});
+  EXPECT_EQ(refused.ExitStatus, 2);
+  EXPECT_TRUE(refused.OnStandardError);
+  EXPECT_NE(refused.Text.find("has no journal"), std::string::npos) << refused.Text;
+
+  TRunJournal finished;
+  finished.Begin(SystemTicks(), other.string(), head.size(), "L", Queued({}));
+  finished.Close();
+  const auto done = Parse({"--continue", other.string()});
+  EXPECT_FALSE(done.Options);
+  EXPECT_EQ(done.ExitStatus, 0);
+  EXPECT_TRUE(done.OnStandardError);
+  EXPECT_NE(done.Text.find("nothing remains"), std::string::npos) << done.Text;
 }
 
 }  // namespace

@@ -132,7 +132,7 @@ TEST(RunOutcome, TheExitStatusTellsWhetherEveryRecordHasItsRow) {
 TEST(RunOutcome, TheSummaryListsAtMostTwentyLostRecords) {
   EXPECT_EQ(SummaryText(Completed(5, 3, 2)),
             "orgkat-cli: records found: 5, rows written: 3, records lost: 2\n"
-            "records that failed after their last attempt (no row in the CSV):\n"
+            "records with no row in the CSV (failed after their last attempt, or skipped):\n"
             "  https://h/api/eduoffices/0.json\n"
             "  https://h/api/eduoffices/1.json\n"
             "CSV: /out/data1.csv\n"

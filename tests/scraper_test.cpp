@@ -11,6 +11,7 @@
 
 #include "platform/ui_queue.h"
 #include "scraper/directory_endpoints.h"
+#include "scraper/run_journal.h"
 #include "scraper/scraper.h"
 #include "tests/fakes/fake_controls.h"
 #include "tests/fakes/fake_directory_client.h"
@@ -46,10 +47,15 @@ std::string ReadFile(const fs::path& path) {
   return out.str();
 }
 
-std::vector<fs::path> FilesStartingWith(const fs::path& dir, const std::string& prefix) {
+std::vector<fs::path> FilesStartingWith(const fs::path& dir, const std::string& prefix,
+                                        const std::string& suffix = "") {
   std::vector<fs::path> found;
   for (const auto& entry : fs::directory_iterator(dir)) {
-    if (entry.path().filename().string().rfind(prefix, 0) == 0) found.push_back(entry.path());
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(prefix, 0) == 0 && name.size() >= prefix.size() + suffix.size() &&
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+      found.push_back(entry.path());
+    }
   }
   return found;
 }
@@ -162,7 +168,7 @@ TEST_F(RunTest, FullRunWritesOneRowPerFetchedRecordAndSavesTheLog) {
   ASSERT_GE(messages.size(), 4u) << Log();
   EXPECT_EQ(messages.front(), "Начинаем работу");
   EXPECT_EQ(messages[1], "Найдено 3 организаций");
-  const auto csv = FilesStartingWith(dir_, "data");
+  const auto csv = FilesStartingWith(dir_, "data", ".csv");
   ASSERT_EQ(csv.size(), 1u);
   EXPECT_EQ(messages[2], "Данные будут записываться в файл " + csv[0].string());
   // The record that is missing fails five times, each attempt logged.
@@ -250,12 +256,60 @@ TEST_F(RunTest, RecordWithoutDocumentHoldsTheRunInTheAutomaticPause) {
   EXPECT_TRUE(Logged("Сбор данных завершен"));
   EXPECT_FALSE(Logged("Открываем файл с результатами")) << "the last record had no director";
   EXPECT_EQ(directory_->Requests(RecordUrl(4)), 0) << "the rest of the queue is dropped";
-  const auto csv = FilesStartingWith(dir_, "data");
+  const auto csv = FilesStartingWith(dir_, "data", ".csv");
   ASSERT_EQ(csv.size(), 1u);
   const std::string content = ReadFile(csv[0]);
   EXPECT_NE(content.find("\"Первая\""), std::string::npos);
   EXPECT_EQ(std::count(content.begin(), content.end(), '\n'), 2);
   EXPECT_TRUE(scraper_->Summary().ErrorReported);
+}
+
+TEST_F(RunTest, AContinuedRunFetchesOnlyWhatIsNotWrittenAndSkipsARecordWithoutRecordTheSecondTime) {
+  config_.ResumeDelayMs = 1;
+  directory_->Set(ListUrl(kHost), Answer::Body(ListOf(4)));
+  directory_->Set(RecordUrl(1), Answer::Body(Record("Первая", "")));
+  directory_->Set(RecordUrl(2), Answer::Failure(503, "Service Unavailable"));
+  directory_->Set(RecordUrl(3), Answer::Body("<html>maintenance</html>"));
+  directory_->Set(RecordUrl(4), Answer::Body(Record("Четвёртая", "")));
+  Start(1);
+  ASSERT_TRUE(Eventually([this] { return scraper_->Suspended(); })) << Log();
+  ui_.Run([this] { scraper_->Resume(); });
+  WaitForEnd();
+  const auto csv = FilesStartingWith(dir_, "data", ".csv");
+  ASSERT_EQ(csv.size(), 1u);
+
+  directory_->Set(RecordUrl(2), Answer::Body(Record("Вторая", "")));
+  const auto check = LoadContinuation(csv[0].string());
+  ASSERT_TRUE(check.Plan) << check.Problem;
+  config_.Continuation = std::make_shared<const ContinuationPlan>(*check.Plan);
+  Start(1);
+  WaitForEnd();
+
+  const auto messages = Messages();
+  ASSERT_GE(messages.size(), 3u) << Log();
+  EXPECT_EQ(messages[0], "Начинаем работу");
+  EXPECT_EQ(messages[1], "Продолжаем прерванную работу, файл с результатами " + csv[0].string());
+  EXPECT_EQ(messages[2], "Осталось собрать 3 организаций из 4");
+  EXPECT_TRUE(Logged("Пропускаем " + RecordUrl(3) + ": в ответе снова нет записи организации"))
+      << Log();
+  EXPECT_TRUE(Logged("Сбор данных завершен"));
+  EXPECT_TRUE(scraper_->Summary().Completed);
+  EXPECT_FALSE(scraper_->Summary().ErrorReported) << Log();
+  EXPECT_EQ(directory_->Requests(ListUrl(kHost)), 1);
+  EXPECT_EQ(directory_->Requests(RecordUrl(1)), 1);
+  EXPECT_EQ(directory_->Requests(RecordUrl(3)), 2);
+  const std::string content = ReadFile(csv[0]);
+  const auto first = content.find("\"Первая\"");
+  const auto second = content.find("\"Вторая\"");
+  const auto fourth = content.find("\"Четвёртая\"");
+  ASSERT_NE(first, std::string::npos);
+  EXPECT_LT(first, second);
+  EXPECT_NE(fourth, std::string::npos);
+  EXPECT_EQ(std::count(content.begin(), content.end(), '\n'), 4);
+
+  const auto after = LoadContinuation(csv[0].string());
+  ASSERT_TRUE(after.Plan) << after.Problem;
+  EXPECT_TRUE(after.Plan->Remaining.empty());
 }
 
 TEST_F(RunTest, StopDuringRecordsClosesTheFileWithTheRowsWritten) {
@@ -274,7 +328,7 @@ TEST_F(RunTest, StopDuringRecordsClosesTheFileWithTheRowsWritten) {
   WaitForEnd();
 
   EXPECT_FALSE(Logged("Сбор данных завершен"));
-  const auto csv = FilesStartingWith(dir_, "data");
+  const auto csv = FilesStartingWith(dir_, "data", ".csv");
   ASSERT_EQ(csv.size(), 1u);
   const std::string content = ReadFile(csv[0]);
   const auto rows = std::count(content.begin(), content.end(), '\n') - 1;
@@ -306,7 +360,7 @@ TEST_F(RunTest, NeverMoreWorkersThanTheLimit) {
   WaitForEnd();
   EXPECT_LE(directory_->MaxInFlight(), 3);
   EXPECT_GE(directory_->MaxInFlight(), 2) << "workers should overlap";
-  const auto content = ReadFile(FilesStartingWith(dir_, "data").at(0));
+  const auto content = ReadFile(FilesStartingWith(dir_, "data", ".csv").at(0));
   EXPECT_EQ(std::count(content.begin(), content.end(), '\n'), 13);
 }
 
@@ -356,7 +410,7 @@ TEST_F(RunTest, DispatchesFollowThePollIntervalOnTheInjectedClock) {
       }
     }
     EXPECT_LE(directory_->MaxInFlight(), c.limit);
-    const auto content = ReadFile(FilesStartingWith(dir_, "data").at(0));
+    const auto content = ReadFile(FilesStartingWith(dir_, "data", ".csv").at(0));
     EXPECT_EQ(std::count(content.begin(), content.end(), '\n'), kRecords + 1);
     fs::remove_all(dir_);
     fs::create_directories(dir_);
@@ -468,7 +522,7 @@ TEST_F(RunTest, AControllerFailureIsReportedAndTheLogIsStillSaved) {
     EXPECT_EQ(timer_->armings, 0);
     EXPECT_EQ(Logged("Сбор данных завершен"), c.recordsWritten);
     EXPECT_TRUE(opened_.empty());
-    const auto csv = FilesStartingWith(dir_, "data");
+    const auto csv = FilesStartingWith(dir_, "data", ".csv");
     if (c.recordsWritten) {
       ASSERT_EQ(csv.size(), 1u);
       const std::string content = ReadFile(csv[0]);

@@ -22,6 +22,7 @@
 #include "app/main_form.h"
 #include "platform/qt/qt_ui_queue.h"
 #include "scraper/directory_endpoints.h"
+#include "scraper/run_journal.h"
 #include "scraper/scraper.h"
 #include "tests/fakes/fake_directory_client.h"
 
@@ -84,6 +85,7 @@ class WindowTest : public QObject {
   void startIsRefusedWhereNoFileCanBeCreated();
   void missingCertificateIsShownAndTheRunGoesOn();
   void closingWindowDuringRunEndsCleanly();
+  void continueAppliesToTheFirstStartOnly();
 
  private:
   // Builds the window with the options of this test; the directory answers 3 records by default.
@@ -467,6 +469,35 @@ void WindowTest::closingWindowDuringRunEndsCleanly() {
   const QStringList data = QDir(dir_->path()).entryList({"data*.csv"});
   QCOMPARE(data.size(), 1);
   QVERIFY(ReadFile(dir_->path() + "/" + data.first()).find("Название") != std::string::npos);
+}
+
+void WindowTest::continueAppliesToTheFirstStartOnly() {
+  directory_->Set(RecordAt(2), test::FakeDirectory::Answer::Failure(503, "Service Unavailable"));
+  MakeForm();
+  Click(form_->StartButton);
+  QTRY_VERIFY_WITH_TIMEOUT(RunEnded(), kRunTimeoutMs);
+  const QStringList data = QDir(dir_->path()).entryList({"data*.csv"});
+  QCOMPARE(data.size(), 1);
+  const std::string csv = dir_->path().toStdString() + "/" + data.first().toStdString();
+
+  ScriptRecords(3, 0ms);
+  const auto check = LoadContinuation(csv);
+  QVERIFY2(check.Plan, check.Problem.c_str());
+  options_.Config.Continuation = std::make_shared<const ContinuationPlan>(*check.Plan);
+  MakeForm();
+  Click(form_->StartButton);
+  QTRY_VERIFY_WITH_TIMEOUT(RunEnded(), kRunTimeoutMs);
+  QCOMPARE(directory_->Requests(ListUrl(kHost)), 1);
+  QCOMPARE(CountLines(("Продолжаем прерванную работу, файл с результатами " + csv).c_str()), 1);
+  QCOMPARE(CountLines("Осталось собрать 1 организаций из 3"), 1);
+  QVERIFY(LoadContinuation(csv).Plan->Remaining.empty());
+
+  // The next start begins a new run with its own list request and result file.
+  Click(form_->StartButton);
+  QTRY_VERIFY_WITH_TIMEOUT(RunEnded(), kRunTimeoutMs);
+  QCOMPARE(directory_->Requests(ListUrl(kHost)), 2);
+  QCOMPARE(CountLines("Найдено 3 организаций"), 1);
+  QCOMPARE(QDir(dir_->path()).entryList({"data*.csv"}).size(), 2);
 }
 
 QTEST_MAIN(WindowTest)

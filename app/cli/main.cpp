@@ -50,7 +50,8 @@ int main(int argc, char** argv) {
   const auto parsed = orgkat::ParseFrontEndOptions("orgkat-cli", args, orgkat::ProgramDirectory(),
                                                    orgkat::QueryUserFolders());
   if (!parsed.Options) {
-    std::fputs(parsed.Text.c_str(), parsed.ExitStatus == 0 ? stdout : stderr);
+    const bool toStdout = parsed.ExitStatus == 0 && !parsed.OnStandardError;
+    std::fputs(parsed.Text.c_str(), toStdout ? stdout : stderr);
     return parsed.ExitStatus;
   }
   const auto& options = *parsed.Options;

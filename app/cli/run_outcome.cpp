@@ -24,7 +24,7 @@ std::string SummaryText(const TScraper::RunSummary& summary) {
                      ", rows written: " + std::to_string(summary.RowsWritten) +
                      ", records lost: " + std::to_string(lost.size()) + "\n";
   if (!lost.empty()) {
-    text += "records that failed after their last attempt (no row in the CSV):\n";
+    text += "records with no row in the CSV (failed after their last attempt, or skipped):\n";
     for (std::size_t i = 0; i < lost.size() && i < kListedLostUrls; ++i) {
       text += "  " + lost[i] + "\n";
     }

@@ -235,6 +235,7 @@ ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<
   double timeout_seconds = 0;
   double request_limit_seconds = 0;
   bool no_open = false;
+  std::string continue_file;
   app.get_formatter()->column_width(32);
   app.add_option("--api-host", api_host,
                  "directory API host (from orgkat.conf, else " + defaults.ApiHost + ")")
@@ -270,6 +271,9 @@ ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<
                  "where 01cert.pem and 01key.pem are read (default: cert_dir of orgkat.conf, "
                  "else the current directory)")
       ->type_name("DIR");
+  app.add_option("--continue", continue_file,
+                 "continue the run whose result file is FILE, without a list request")
+      ->type_name("FILE");
   if (program == "orgkat-cli") {
     app.add_flag("--no-open", no_open, "never open the result file in the desktop's application");
   }
@@ -306,8 +310,30 @@ ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<
       if (const auto p = HostProblem(site_host); !p.empty()) throw UsageError("--site-host " + p);
     }
 
+    std::string continued_dir;
+    if (app.count("--continue") > 0) {
+      const fs::path csv = fs::absolute(continue_file).lexically_normal();
+      const auto check = LoadContinuation(csv.string());
+      if (!check.Plan) {
+        return {std::nullopt, 2,
+                program + ": --continue " + csv.string() + ": " + check.Problem +
+                    "; nothing was changed\n",
+                true};
+      }
+      if (check.Plan->Remaining.empty()) {
+        return {std::nullopt, 0,
+                program + ": --continue " + csv.string() + ": nothing remains, all " +
+                    std::to_string(check.Plan->FoundCount) + " records are done\n",
+                true};
+      }
+      config.Continuation = std::make_shared<const ContinuationPlan>(*check.Plan);
+      continued_dir = csv.parent_path().string();
+    }
     if (!output_dir.empty()) {
       config.OutputDir = AbsoluteDirectory(output_dir, "--output-dir");
+    } else if (!continued_dir.empty()) {
+      // A continued run's log goes beside its result file unless told otherwise.
+      config.OutputDir = AbsoluteDirectory(continued_dir, "--continue");
     } else {
       try {
         config.OutputDir = DefaultOutputDir(window ? FrontEnd::Window : FrontEnd::Console,

@@ -14,7 +14,8 @@ namespace orgkat {
 // beside the program, in the user's or the system's configuration folder) and the built-in
 // defaults have been merged (in that order of precedence).
 struct FrontEndOptions {
-  RunConfig Config;  // hosts, output directory (absolute, ending in '/'), proxy file, timeout
+  // hosts, output directory (absolute, ending in '/'), proxy file, timeout, the run to continue
+  RunConfig Config;
   std::int32_t Limit = 5;
   bool NoOpen = false;  // orgkat-cli only
   // What the operator should hear about before a run that does not stop it, e.g. a proxy file
@@ -23,11 +24,13 @@ struct FrontEndOptions {
 };
 
 // The outcome of parsing: either options to run with, or an exit status with the text to print
-// (help/version on standard output with status 0, a usage error on standard error with status 2).
+// (help/version on standard output with status 0, a usage error on standard error with status 2,
+// a run to continue with nothing left on standard error with status 0).
 struct ParseOutcome {
   std::optional<FrontEndOptions> Options;
   int ExitStatus = 0;
   std::string Text;
+  bool OnStandardError = false;
 };
 
 // program: "orgkat" or "orgkat-cli" (the console program also takes --no-open).

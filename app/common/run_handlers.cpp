@@ -42,6 +42,12 @@ void TRunHandlers::StartButtonClick() {
     if (run && active_ == run) active_.reset();
     if (run && OnRunEnded) OnRunEnded(run->Summary());
   };
+  // A run to continue is continued by the first start only; later starts begin new runs.
+  if (config_->Continuation) {
+    auto next = std::make_shared<RunConfig>(*config_);
+    next->Continuation.reset();
+    config_ = std::move(next);
+  }
   active_ = scraper;
   owned_ = scraper;
   try {

@@ -1,6 +1,7 @@
 #include "tools/demo-directory/demo_server.h"
 
 #include <algorithm>
+#include <array>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
@@ -335,8 +336,16 @@ unsigned short DemoServer::Port() const {
 void DemoServer::Accept() {
   acceptor_.async_accept([this](beast::error_code ec, net::ip::tcp::socket socket) {
     if (!ec && settings_.RefuseTls.contains(++connections_)) {
-      beast::error_code ignored;
-      socket.close(ignored);
+      // The client's hello is read first: closing with it unread would answer with a reset
+      // instead of the end of the stream.
+      auto refused = std::make_shared<net::ip::tcp::socket>(std::move(socket));
+      auto hello = std::make_shared<std::array<char, 65536>>();
+      refused->async_read_some(net::buffer(*hello),
+                               [refused, hello](beast::error_code, std::size_t) {
+                                 beast::error_code ignored;
+                                 refused->shutdown(net::ip::tcp::socket::shutdown_send, ignored);
+                                 refused->close(ignored);
+                               });
     } else if (!ec) {
       std::make_shared<Session>(*this, std::move(socket))->Start();
     }

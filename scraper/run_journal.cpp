@@ -1,0 +1,338 @@
+#include "scraper/run_journal.h"
+
+#include <charconv>
+#include <cstdio>
+#include <map>
+
+#include "platform/file_creation.h"
+
+namespace orgkat {
+
+namespace {
+
+constexpr std::string_view kMagic = "orgkat-journal";
+constexpr std::string_view kVersion = "1";
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+constexpr std::size_t kChecksumDigits = 8;
+
+bool NeedsEscape(unsigned char c) {
+  return c <= 0x20 || c == 0x7F || c == '%';
+}
+
+std::string Escaped(std::string_view field) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(field.size());
+  for (const char ch : field) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (NeedsEscape(c)) {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 0x0F];
+    } else {
+      out += ch;
+    }
+  }
+  return out;
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::optional<std::string> Unescaped(std::string_view field) {
+  std::string out;
+  out.reserve(field.size());
+  for (std::size_t i = 0; i < field.size(); ++i) {
+    if (field[i] != '%') {
+      out += field[i];
+      continue;
+    }
+    if (i + 2 >= field.size()) return std::nullopt;
+    const int high = HexValue(field[i + 1]);
+    const int low = HexValue(field[i + 2]);
+    if (high < 0 || low < 0) return std::nullopt;
+    out += static_cast<char>(high * 16 + low);
+    i += 2;
+  }
+  return out;
+}
+
+std::string ChecksumText(std::string_view body) {
+  char digits[kChecksumDigits + 1];
+  std::snprintf(digits, sizeof digits, "%08x", static_cast<unsigned>(Crc32(body)));
+  return std::string(digits, kChecksumDigits);
+}
+
+// The line of an entry: its text, a space, its checksum and LF.
+std::string Line(std::string_view entry) {
+  std::string line(entry);
+  line += ' ';
+  line += ChecksumText(entry);
+  line += '\n';
+  return line;
+}
+
+std::optional<std::uint64_t> Number(std::string_view text) {
+  std::uint64_t value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+std::vector<std::string_view> Fields(std::string_view entry) {
+  std::vector<std::string_view> fields;
+  std::size_t start = 0;
+  for (;;) {
+    const auto space = entry.find(' ', start);
+    fields.push_back(entry.substr(start, space - start));
+    if (space == std::string_view::npos) return fields;
+    start = space + 1;
+  }
+}
+
+std::string FileName(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool IsLineEnd(std::string_view csv, std::uint64_t end) {
+  return end >= 2 && end <= csv.size() && csv[end - 2] == '\r' && csv[end - 1] == '\n';
+}
+
+// The journal's entries after the checks of their lines.
+struct Entries {
+  std::vector<std::string_view> Texts;
+  std::size_t IntactSize = 0;
+};
+
+std::optional<Entries> IntactEntries(std::string_view journal, std::string& problem) {
+  Entries entries;
+  std::size_t start = 0;
+  std::size_t number = 0;
+  while (start < journal.size()) {
+    ++number;
+    const auto newline = journal.find('\n', start);
+    // A line without its LF was cut short: only the last line can be.
+    if (newline == std::string_view::npos) break;
+    const std::string_view line = journal.substr(start, newline - start);
+    const bool intact = line.size() > kChecksumDigits &&
+                        line[line.size() - kChecksumDigits - 1] == ' ' &&
+                        line.substr(line.size() - kChecksumDigits) ==
+                            ChecksumText(line.substr(0, line.size() - kChecksumDigits - 1));
+    if (!intact) {
+      if (newline + 1 == journal.size()) break;
+      problem = "line " + std::to_string(number) + " of the journal is damaged";
+      return std::nullopt;
+    }
+    entries.Texts.push_back(line.substr(0, line.size() - kChecksumDigits - 1));
+    start = newline + 1;
+    entries.IntactSize = start;
+  }
+  return entries;
+}
+
+}  // namespace
+
+std::string JournalPathOf(const std::string& csvPath) {
+  return csvPath + ".journal";
+}
+
+ContinuationCheck PlanContinuation(const std::string& csvPath, std::string_view csv,
+                                   std::string_view journal) {
+  ContinuationCheck check;
+  auto entries = IntactEntries(journal, check.Problem);
+  if (!entries) return check;
+  const auto fail = [&check](std::string problem) {
+    check.Problem = std::move(problem);
+    return check;
+  };
+
+  ContinuationPlan plan;
+  plan.CsvPath = csvPath;
+  plan.JournalKeep = entries->IntactSize;
+  std::vector<std::string> found;
+  struct Row {
+    std::string Url;
+    std::uint64_t End;
+  };
+  std::vector<Row> rows;  // row ends rise from one entry to the next
+  std::map<std::string, std::size_t> skipped;
+  std::uint64_t headerEnd = 0;
+  bool foundEnded = false;
+  std::size_t index = 0;
+  for (const auto entry : entries->Texts) {
+    ++index;
+    const auto fields = Fields(entry);
+    const std::string where = "line " + std::to_string(index) + " of the journal";
+    const auto lastEnd = [&] { return rows.empty() ? headerEnd : rows.back().End; };
+    if (index == 1) {
+      if (fields.size() != 4 || fields[0] != kMagic) return fail("not a journal of orgkat");
+      if (fields[1] != kVersion) return fail("a journal of another version");
+      const auto name = Unescaped(fields[2]);
+      const auto end = Number(fields[3]);
+      if (!name || !end) return fail(where + " is malformed");
+      if (*name != FileName(csvPath)) return fail("the journal belongs to " + *name);
+      if (csv.substr(0, kByteOrderMark.size()) != kByteOrderMark || !IsLineEnd(csv, *end)) {
+        return fail("the result file does not begin with the header the journal names");
+      }
+      headerEnd = *end;
+      continue;
+    }
+    const auto kind = fields[0];
+    if (kind == "found-end") {
+      const auto count = fields.size() == 2 ? Number(fields[1]) : std::nullopt;
+      if (foundEnded || !count || *count != found.size()) return fail(where + " is malformed");
+      foundEnded = true;
+      continue;
+    }
+    if (kind == "continue") {
+      const bool wellFormed = fields.size() == 3 && Number(fields[1]) && Number(fields[2]);
+      const std::uint64_t keep = wellFormed ? Number(fields[2]).value_or(0) : 0;
+      if (!foundEnded || !wellFormed || keep < headerEnd) return fail(where + " is malformed");
+      // The continued run cut the result file back to `keep`: rows past it were never there.
+      while (!rows.empty() && rows.back().End > keep) rows.pop_back();
+      if (lastEnd() != keep) return fail(where + " does not follow the rows before it");
+      continue;
+    }
+    const auto url = fields.size() >= 2 ? Unescaped(fields.back()) : std::nullopt;
+    if (!url) return fail(where + " is malformed");
+    if (kind == "list" && fields.size() == 2 && index == 2) continue;
+    if (kind == "found" && fields.size() == 2 && !foundEnded) {
+      found.push_back(*url);
+      continue;
+    }
+    if (!foundEnded) return fail(where + " comes before the end of the records found");
+    if (kind == "row" && fields.size() == 3) {
+      const auto end = Number(fields[1]);
+      if (!end || *end <= lastEnd()) return fail(where + " is malformed");
+      rows.push_back({*url, *end});
+    } else if (kind == "skipped" && fields.size() == 2) {
+      ++skipped[*url];
+    } else if (kind == "no-record" && fields.size() == 2) {
+      plan.RetryOnce.insert(*url);
+    } else if (!(kind == "failed" && fields.size() == 2)) {
+      return fail(where + " is malformed");
+    }
+  }
+  if (!foundEnded) return fail("the journal ends before the list of records found");
+
+  // Rows past the file's end were lost with the system's cache: they count as not written.
+  while (!rows.empty() && rows.back().End > csv.size()) rows.pop_back();
+  std::map<std::string, std::size_t> written;
+  for (const auto& row : rows) {
+    if (!IsLineEnd(csv, row.End)) {
+      return fail("the result file holds no row end at byte " + std::to_string(row.End) +
+                  " where the journal has one");
+    }
+    ++written[row.Url];
+  }
+  plan.CsvKeep = rows.empty() ? headerEnd : rows.back().End;
+  plan.FoundCount = found.size();
+  for (auto& url : found) {
+    if (auto it = written.find(url); it != written.end() && it->second > 0) {
+      --it->second;
+    } else if (auto skip = skipped.find(url); skip != skipped.end() && skip->second > 0) {
+      --skip->second;
+    } else {
+      plan.Remaining.push_back(std::move(url));
+    }
+  }
+  check.Plan = std::move(plan);
+  return check;
+}
+
+ContinuationCheck LoadContinuation(const std::string& csvPath) {
+  ContinuationCheck check;
+  try {
+    const auto csv = ReadWholeFile(csvPath);
+    if (!csv) {
+      check.Problem = "no such file";
+      return check;
+    }
+    const auto journal = ReadWholeFile(JournalPathOf(csvPath));
+    if (!journal) {
+      check.Problem = "the file has no journal (" + JournalPathOf(csvPath) + ")";
+      return check;
+    }
+    check = PlanContinuation(csvPath, *csv, *journal);
+  } catch (const std::exception& e) {
+    check.Problem = e.what();
+  }
+  return check;
+}
+
+void TRunJournal::Begin(std::shared_ptr<ITickCounter> ticks, const std::string& csvPath,
+                        std::uint64_t csvHeaderEnd, const std::string& listUrl,
+                        const TUrlQueue& found) {
+  ticks_ = std::move(ticks);
+  path_ = JournalPathOf(csvPath);
+  file_ = CreateForAppend(path_);
+  retryOnce_.clear();
+  // The head is written in pieces of bounded size, so a long list never sits in memory twice; a
+  // head cut short has no "found-end" line and does not check.
+  constexpr std::size_t kPiece = 1 << 20;
+  std::string head = Line(std::string(kMagic) + ' ' + std::string(kVersion) + ' ' +
+                          Escaped(FileName(csvPath)) + ' ' + std::to_string(csvHeaderEnd));
+  head += Line("list " + Escaped(listUrl));
+  std::size_t count = 0;
+  found.ForEach([&](const std::string& url) {
+    head += Line("found " + Escaped(url));
+    ++count;
+    if (head.size() >= kPiece) {
+      WriteAll(file_.Get(), path_, head.data(), head.size());
+      head.clear();
+    }
+  });
+  head += Line("found-end " + std::to_string(count));
+  WriteAll(file_.Get(), path_, head.data(), head.size());
+  SyncFile(file_, path_);
+  lastSync_ = ticks_->Now();
+}
+
+void TRunJournal::Resume(std::shared_ptr<ITickCounter> ticks, const ContinuationPlan& plan) {
+  ticks_ = std::move(ticks);
+  path_ = JournalPathOf(plan.CsvPath);
+  // The journal first: a kill between the two cuts leaves a pair that still checks.
+  TruncateFile(path_, plan.JournalKeep);
+  TruncateFile(plan.CsvPath, plan.CsvKeep);
+  file_ = OpenForAppend(path_);
+  retryOnce_ = plan.RetryOnce;
+  Append("continue " + std::to_string(plan.Remaining.size()) + ' ' + std::to_string(plan.CsvKeep),
+         true);
+}
+
+void TRunJournal::RowWritten(const std::string& url, std::uint64_t csvEnd) {
+  Append("row " + std::to_string(csvEnd) + ' ' + Escaped(url), false);
+}
+
+void TRunJournal::Failed(const std::string& url) {
+  Append("failed " + Escaped(url), false);
+}
+
+bool TRunJournal::NoRecord(const std::string& url) {
+  const bool skip = retryOnce_.count(url) > 0;
+  Append((skip ? "skipped " : "no-record ") + Escaped(url), !skip);
+  return skip;
+}
+
+void TRunJournal::Close() {
+  if (!file_.IsOpen()) return;
+  SyncFile(file_, path_);
+  file_ = FileHandle();
+}
+
+void TRunJournal::Append(std::string_view entry, bool syncNow) {
+  if (!file_.IsOpen()) return;
+  const std::string line = Line(entry);
+  WriteAll(file_.Get(), path_, line.data(), line.size());
+  const std::uint32_t now = ticks_->Now();
+  if (syncNow || now - lastSync_ >= kSyncIntervalMs) {
+    SyncFile(file_, path_);
+    lastSync_ = now;
+  }
+}
+
+}  // namespace orgkat
