@@ -26,7 +26,9 @@ std::shared_ptr<ISleeper> SystemSleeper();
 // A thread object in the manner of the run's classes: created suspended, started by Resume, with a
 // termination flag that the body tests at its own points. The object belongs to its owner, which
 // joins the thread: WaitFor, or the destructor, which waits for a started thread to end. The body
-// never keeps its own object alive, so the owner decides when it goes.
+// never keeps its own object alive, so the owner decides when it goes; a derived class whose body
+// uses its own members waits in its own destructor, before they go. The last reference must not
+// be let go on the thread itself, which cannot join itself.
 //
 // Pause is a gate, not a hard suspension: the body stops at its next UI-thread call (before it is
 // queued and again before it returns, so a call during which the object was suspended does not

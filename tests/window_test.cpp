@@ -452,7 +452,8 @@ void WindowTest::missingCertificateIsShownAndTheRunGoesOn() {
 }
 
 void WindowTest::closingWindowDuringRunEndsCleanly() {
-  ScriptRecords(10, 30ms);
+  // A record request that would hang for an hour: closing must cancel it, not wait it out.
+  ScriptRecords(10, std::chrono::hours(1));
   MakeForm();
   Click(form_->StartButton);
   QTRY_VERIFY_WITH_TIMEOUT(RecordRequests(10) >= 1, kRunTimeoutMs);
@@ -464,6 +465,7 @@ void WindowTest::closingWindowDuringRunEndsCleanly() {
   queue_->Shutdown();
   form_.reset();
   QVERIFY(run.expired());
+  QCOMPARE(directory_->InFlight(), 0);
 
   // The rows written so far stay in the result file.
   const QStringList data = QDir(dir_->path()).entryList({"data*.csv"});
