@@ -467,7 +467,7 @@ void WindowTest::closingWindowDuringRunEndsCleanly() {
   QVERIFY(run.expired());
   QCOMPARE(directory_->InFlight(), 0);
 
-  // The rows written so far stay in the result file.
+  // What the result file held stays there.
   const QStringList data = QDir(dir_->path()).entryList({"data*.csv"});
   QCOMPARE(data.size(), 1);
   QVERIFY(ReadFile(dir_->path() + "/" + data.first()).find("Название") != std::string::npos);
