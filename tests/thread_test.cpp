@@ -251,8 +251,8 @@ TEST(TThread, SleepUsesTheInjectedSleeperAndThenHonoursThePause) {
    public:
     explicit RecordingSleeper(EventLog& log) : log_(log) {}
     void Sleep(std::chrono::milliseconds duration) override {
-      log_.Add("sleep " + std::to_string(duration.count()));
       if (onSleep) onSleep();
+      log_.Add("sleep " + std::to_string(duration.count()));
     }
     std::function<void()> onSleep;
 
