@@ -143,10 +143,9 @@ void ScanRecordUrls(std::string_view text, const std::string& apiHost,
   std::size_t comma = 0;
   bool haveComma = false;
   while (from < size) {
-    const void* hit = memmem(data + from, size - from, kIdToken.data(), kIdToken.size());
-    if (hit == nullptr) break;
-    const std::size_t idStart =
-        static_cast<std::size_t>(static_cast<const char*>(hit) - data) + kIdToken.size();
+    const std::size_t hit = text.find(kIdToken, from);
+    if (hit == std::string_view::npos) break;
+    const std::size_t idStart = hit + kIdToken.size();
     if (!haveComma || comma < idStart) {
       const void* found = std::memchr(data + idStart, ',', size - idStart);
       // Without a comma no later token can yield a URL either.
