@@ -1,0 +1,77 @@
+// The Windows window program: orgkat.exe.
+
+#include <windows.h>
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/common/options.h"
+#include "app/win32/main_form.h"
+#include "app/win32/wide_text.h"
+#include "app/win32/win32_ui_queue.h"
+#include "platform/program_directory.h"
+#include "platform/timestamp.h"
+
+namespace {
+
+std::vector<std::string> Arguments() {
+  int count = 0;
+  std::unique_ptr<LPWSTR, decltype(&LocalFree)> argv(CommandLineToArgvW(GetCommandLineW(), &count),
+                                                     &LocalFree);
+  std::vector<std::string> args;
+  for (int i = 1; argv && i < count; ++i) args.push_back(orgkat::Narrow(argv.get()[i]));
+  return args;
+}
+
+// The shell's "open" verb; the controller asks for it from its own thread, so it is carried over
+// to the UI thread, where the shell's COM objects live.
+void OpenWithShell(const std::string& path) {
+  orgkat::CurrentUiQueue()->Call([&path] {
+    ShellExecuteW(nullptr, L"open", orgkat::Widen(path).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  });
+}
+
+// Ends the process at once. An active run is abandoned: its threads are not waited for, no log
+// file is written, and what the result file already holds stays on disk.
+[[noreturn]] void EndProgram(orgkat::UiCallQueue& queue, int status) {
+  queue.Shutdown();
+  std::fflush(nullptr);
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
+  std::_Exit(status);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
+  orgkat::ParseOutcome parsed =
+      orgkat::ParseFrontEndOptions("orgkat", Arguments(), orgkat::ProgramDirectory());
+  if (!parsed.Options) {
+    // A window program has no console: help and usage errors go to a message box.
+    MessageBoxW(nullptr, orgkat::Widen(parsed.Text).c_str(), orgkat::kApplicationTitle,
+                MB_OK | (parsed.ExitStatus == 0 ? MB_ICONINFORMATION : MB_ICONERROR));
+    return parsed.ExitStatus;
+  }
+  if (!parsed.Options->Config.OpenFile) parsed.Options->Config.OpenFile = OpenWithShell;
+
+  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};
+  InitCommonControlsEx(&controls);
+  orgkat::LoadLocaleConventions();
+
+  orgkat::Win32UiQueue ui(instance);
+  orgkat::SetUiQueue(ui.Queue());
+
+  HWND dialog = nullptr;
+  orgkat::TMainForm form(*parsed.Options, instance, [&ui, &dialog] {
+    // Closing the window inside a progress report ends the program there and then.
+    if (!orgkat::PumpPendingMessages(dialog)) EndProgram(*ui.Queue(), 0);
+  });
+  dialog = form.Handle();
+  ShowWindow(dialog, show);
+  UpdateWindow(dialog);
+  EndProgram(*ui.Queue(), orgkat::RunMessageLoop(dialog));
+}
