@@ -1,16 +1,16 @@
 // Drives a running orgkat.exe from another process through window messages, as the window test
-// does under Wine: clicks on its buttons (BM_CLICK), an expiry of its resume timer (WM_TIMER), and
-// reads of its log, progress bar and start button. Each scenario prints what it found and exits 0
-// only when every check held.
+// does under Wine: clicks on its buttons (their BN_CLICKED notices), an expiry of its resume timer
+// (WM_TIMER), and reads of its log, progress bar and start button. Each scenario prints what it
+// found and exits 0 only when every check held.
 //
 // usage: orgkat-window-driver SCENARIO MEMO_OUT
 //   run         before a run pause and stop do nothing; a run paused and released by the pause
 //               button goes to its end; the start button is disabled meanwhile; then the window
 //               is closed
-//   auto-pause  runs whose list request fails: the first one's automatic pause ends on the
+//   auto-pause  runs with a record that is not JSON: the first one's automatic pause ends on the
 //               timer's expiry, the second one is stopped during it, the window is closed during
 //               the third
-//   start       starts a run and waits until it has logged a few lines (for screenshots)
+//   start       starts a run and waits until a third of it is done (for screenshots)
 // MEMO_OUT receives the log control's text (UTF-8) when the scenario has reached its end.
 
 #include <windows.h>
@@ -86,9 +86,12 @@ struct Window {
   HWND bar = nullptr;
 
   std::wstring Log() const { return TextOf(memo); }
-  // Returns once the click has been handled: BM_CLICK is sent, and the button notifies its
-  // window by a sent message too.
-  void Click(HWND button) const { SendMessageW(button, BM_CLICK, 0, 0); }
+  // The button's click notice, sent: it returns once the window has handled the click. (BM_CLICK
+  // would need the window to be the active one, which a window under test need not be.)
+  void Click(HWND button) const {
+    SendMessageW(form, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
+                 reinterpret_cast<LPARAM>(button));
+  }
   void TimerExpiry() const { SendMessageW(form, WM_TIMER, kResumeTimerId, 0); }
   bool WaitForLine(const std::wstring& ending, std::size_t count = 1) const {
     return WaitFor([&] { return Count(Log(), L": " + ending + L"\r\n") >= count; });
@@ -128,14 +131,23 @@ bool EndedRuns(const Window& window, std::size_t runs) {
   return WaitFor([&] { return Count(window.Log(), L": " + kEnded) >= runs; });
 }
 
+// Clicks start and waits for the new run's first report, which empties the log and writes the
+// first line: until then the log is still the last run's.
+bool StartRun(const Window& window) {
+  window.Click(window.start);
+  return WaitFor([&] {
+    const std::wstring log = window.Log();
+    return Count(log, L": " + kStarted + L"\r\n") == 1 && Count(log, L": " + kEnded) == 0;
+  });
+}
+
 void ScenarioRun(const Window& window) {
   window.Click(window.pause);
   window.Click(window.stop);
   window.TimerExpiry();
   Check(window.Log().empty(), "pause, stop and the timer before a run write nothing");
 
-  window.Click(window.start);
-  Check(window.WaitForLine(kStarted), "the run begins with its first line");
+  Check(StartRun(window), "the run begins with its first line");
   Check(window.Has(kStarted), "one run for one click");
   Check(!IsWindowEnabled(window.start), "the start button is disabled during the run");
   window.Click(window.start);
@@ -144,7 +156,7 @@ void ScenarioRun(const Window& window) {
   window.Click(window.pause);
   Check(window.Has(kReleased), "the second pause click releases it");
   Check(EndedRuns(window, 1), "the run ends with the log file line");
-  Check(window.Has(kStarted), "a click on the disabled start button started nothing");
+  Check(window.Has(kStarted), "a second click on start during the run started nothing");
   Check(window.Has(L"Сбор данных завершен"), "the run reports its success");
   Check(WaitFor([&] { return IsWindowEnabled(window.start) != FALSE; }),
         "the start button is enabled again");
@@ -161,8 +173,8 @@ void ScenarioRun(const Window& window) {
 }
 
 void ScenarioAutoPause(const Window& window, const char* memo_out) {
-  window.Click(window.start);
-  Check(window.WaitForLine(L"Включаем паузу на 30 секунд"), "the failed list starts the pause");
+  Check(StartRun(window), "the run begins");
+  Check(window.WaitForLine(L"Включаем паузу на 30 секунд"), "the failed record starts the pause");
   Check(window.Has(kReleased, 0), "the run is held");
   window.TimerExpiry();
   Check(window.Has(kReleased), "the timer's expiry releases the run");
@@ -174,18 +186,17 @@ void ScenarioAutoPause(const Window& window, const char* memo_out) {
   // A second run stopped during its automatic pause.
   Check(WaitFor([&] { return IsWindowEnabled(window.start) != FALSE; }),
         "the start button is enabled again");
-  window.Click(window.start);
+  Check(StartRun(window), "a second run begins");
   Check(window.WaitForLine(L"Включаем паузу на 30 секунд"), "the second run pauses too");
   window.Click(window.stop);
   Check(window.Has(kStopped), "the stop button writes its line");
   Check(EndedRuns(window, 1), "the stopped run ends with the log file line");
 
-  // A third run, and the window closed while it waits between attempts at the list: the program
-  // ends at once and writes no log file for it.
+  // A third run, and the window closed while it is active: the program ends at once and writes
+  // no log file for it.
   Check(WaitFor([&] { return IsWindowEnabled(window.start) != FALSE; }),
         "the start button is enabled again");
-  window.Click(window.start);
-  Check(window.WaitForLine(kStarted), "a third run begins");
+  Check(StartRun(window), "a third run begins");
   PostMessageW(window.form, WM_CLOSE, 0, 0);
 }
 
@@ -209,7 +220,11 @@ int main(int argc, char** argv) {
     ScenarioAutoPause(window, argv[2]);
   } else if (scenario == "start") {
     window.Click(window.start);
-    Check(WaitFor([&] { return Count(window.Log(), L"\r\n") >= 4; }), "the run has begun");
+    Check(WaitFor([&] {
+            const auto position = SendMessageW(window.bar, PBM_GETPOS, 0, 0);
+            return position > 0 && 3 * position >= SendMessageW(window.bar, PBM_GETRANGE, FALSE, 0);
+          }),
+          "a third of the run is done");
     SaveLog(window, argv[2]);
     // Screen places for the picture: the window's frame and the bar, whose hover text is shown.
     for (const auto& [name, control] : {std::pair{"window", window.form}, {"bar", window.bar}}) {
