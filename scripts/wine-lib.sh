@@ -11,6 +11,9 @@ wine_setup() {
     mkdir -p "$WINEPREFIX"
     wine_run wineboot -i >/dev/null 2>&1
   fi
+  # Wine's own Tahoma (the window's font) and Marlett (the symbols of caption buttons), from the
+  # fonts-wine package, where Windows programs find them.
+  cp -n /usr/share/wine/fonts/{tahoma,tahomabd,marlett}.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
 }
 
 # wine_run PROGRAM [ARGS...]: Wine takes its regional settings from LC_ALL; the Unix locale itself

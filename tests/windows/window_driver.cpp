@@ -3,14 +3,15 @@
 // (WM_TIMER), and reads of its log, progress bar and start button. Each scenario prints what it
 // found and exits 0 only when every check held.
 //
-// usage: orgkat-window-driver SCENARIO MEMO_OUT
+// usage: orgkat-window-driver SCENARIO MEMO_OUT [PLACES_OUT]
 //   run         before a run pause and stop do nothing; a run paused and released by the pause
 //               button goes to its end; the start button is disabled meanwhile; then the window
 //               is closed
 //   auto-pause  runs with a record that is not JSON: the first one's automatic pause ends on the
 //               timer's expiry, the second one is stopped during it, the window is closed during
 //               the third
-//   start       starts a run and waits until a third of it is done (for screenshots)
+//   start       starts a run and waits until a third of it is done (for screenshots); then
+//               writes the screen places of the window and of its progress bar to PLACES_OUT
 // MEMO_OUT receives the log control's text (UTF-8) when the scenario has reached its end.
 
 #include <windows.h>
@@ -203,8 +204,9 @@ void ScenarioAutoPause(const Window& window, const char* memo_out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: orgkat-window-driver run|auto-pause|start MEMO_OUT\n");
+  if (argc < 3 || argc > 4) {
+    std::fprintf(stderr,
+                 "usage: orgkat-window-driver run|auto-pause|start MEMO_OUT [PLACES_OUT]\n");
     return 2;
   }
   const std::string scenario = argv[1];
@@ -221,16 +223,21 @@ int main(int argc, char** argv) {
   } else if (scenario == "start") {
     window.Click(window.start);
     Check(WaitFor([&] {
+            // The second phase has begun (the first shows its one list request on the bar).
+            if (Count(window.Log(), L": Данные будут записываться в файл ") == 0) return false;
             const auto position = SendMessageW(window.bar, PBM_GETPOS, 0, 0);
             return position > 0 && 3 * position >= SendMessageW(window.bar, PBM_GETRANGE, FALSE, 0);
           }),
           "a third of the run is done");
     SaveLog(window, argv[2]);
     // Screen places for the picture: the window's frame and the bar, whose hover text is shown.
+    // Written last, so a script that waits for the file finds the run a third done.
+    std::ofstream places(argc > 3 ? argv[3] : "places.txt");
     for (const auto& [name, control] : {std::pair{"window", window.form}, {"bar", window.bar}}) {
       RECT r;
       GetWindowRect(control, &r);
-      std::printf("%s %ld %ld %ld %ld\n", name, r.left, r.top, r.right - r.left, r.bottom - r.top);
+      places << name << ' ' << r.left << ' ' << r.top << ' ' << r.right - r.left << ' '
+             << r.bottom - r.top << '\n';
     }
   } else {
     std::fprintf(stderr, "orgkat-window-driver: unknown scenario %s\n", scenario.c_str());
