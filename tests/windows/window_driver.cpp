@@ -5,8 +5,8 @@
 //
 // usage: orgkat-window-driver SCENARIO MEMO_OUT [PLACES_OUT]
 //   run         before a run pause and stop do nothing; a run paused and released by the pause
-//               button goes to its end; the start button is disabled meanwhile; then the window
-//               is closed
+//               button goes to its end, keeping a note the operator typed into its log; the start
+//               button is disabled meanwhile; then the window is closed
 //   auto-pause  runs with a record that is not JSON: the first one's automatic pause ends on the
 //               timer's expiry, the second one is stopped during it, the window is closed during
 //               the third
@@ -127,6 +127,7 @@ const std::wstring kEnded = L"Работа завершена, лог запис
 const std::wstring kPaused = L"Включаем паузу";
 const std::wstring kReleased = L"Отключаем паузу, продолжаем работу";
 const std::wstring kStopped = L"Останавливаем работу";
+constexpr const wchar_t* kNote = L"заметка оператора";
 
 bool EndedRuns(const Window& window, std::size_t runs) {
   return WaitFor([&] { return Count(window.Log(), L": " + kEnded) >= runs; });
@@ -142,7 +143,7 @@ bool StartRun(const Window& window) {
   });
 }
 
-void ScenarioRun(const Window& window) {
+void ScenarioRun(const Window& window, const char* memo_out) {
   window.Click(window.pause);
   window.Click(window.stop);
   window.TimerExpiry();
@@ -154,11 +155,17 @@ void ScenarioRun(const Window& window) {
   window.Click(window.start);
   window.Click(window.pause);
   Check(window.Has(kPaused), "the first pause click holds the run");
+  // The operator types a note at the end of the log, without a line break of its own.
+  const auto end = static_cast<WPARAM>(SendMessageW(window.memo, WM_GETTEXTLENGTH, 0, 0));
+  SendMessageW(window.memo, EM_SETSEL, end, static_cast<LPARAM>(end));
+  SendMessageW(window.memo, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(kNote));
   window.Click(window.pause);
   Check(window.Has(kReleased), "the second pause click releases it");
   Check(EndedRuns(window, 1), "the run ends with the log file line");
   Check(window.Has(kStarted), "a second click on start during the run started nothing");
   Check(window.Has(L"Сбор данных завершен"), "the run reports its success");
+  Check(Count(window.Log(), std::wstring(L"\r\n") + kNote + L"\r\n") == 1,
+        "the operator's note stays, on a line of its own");
   Check(WaitFor([&] { return IsWindowEnabled(window.start) != FALSE; }),
         "the start button is enabled again");
 
@@ -170,6 +177,7 @@ void ScenarioRun(const Window& window) {
   Check(position == 0, "the bar is back at 0 after the run");
   Check(hint.find(L" из ") != std::wstring::npos && hint.find(L", осталось ") != std::wstring::npos,
         "the bar has its hover text");
+  SaveLog(window, memo_out);
   PostMessageW(window.form, WM_CLOSE, 0, 0);
 }
 
@@ -216,8 +224,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (scenario == "run") {
-    ScenarioRun(window);
-    SaveLog(window, argv[2]);
+    ScenarioRun(window, argv[2]);
   } else if (scenario == "auto-pause") {
     ScenarioAutoPause(window, argv[2]);
   } else if (scenario == "start") {
