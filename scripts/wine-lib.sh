@@ -33,3 +33,10 @@ wine_path() {
 wine_stop() {
   /usr/lib/wine/wineserver -k 2>/dev/null || true
 }
+
+# wine_dpi DPI: the display's DPI for the programs started from now on (96 is Windows' default).
+wine_dpi() {
+  wine_run reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null
+  # The setting is read when the wine server starts.
+  /usr/lib/wine/wineserver -w
+}

@@ -117,6 +117,42 @@ bool FindWindowParts(Window& window) {
   return window.start && window.pause && window.stop && window.memo && window.bar;
 }
 
+// The 96 dpi layout scaled to the window's DPI: fixed places for the buttons and the label's top
+// left corner, the log following all four edges, the bar docked to the bottom at full width.
+void CheckLayout(const Window& window) {
+  const int dpi = static_cast<int>(GetDpiForWindow(window.form));
+  const auto scale = [dpi](int pixels) { return MulDiv(pixels, dpi, USER_DEFAULT_SCREEN_DPI); };
+  const auto client_place = [&](HWND control) {
+    RECT r;
+    GetWindowRect(control, &r);
+    MapWindowPoints(HWND_DESKTOP, window.form, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+  };
+  const auto same = [](const RECT& a, const RECT& b) {
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+  };
+  RECT client;
+  GetClientRect(window.form, &client);
+  std::printf("layout at %d dpi: client area %ld x %ld\n", dpi, client.right, client.bottom);
+  Check(client.right == scale(535) && client.bottom == scale(424), "the client area is 535 x 424");
+  Check(same(client_place(window.start),
+             {scale(183), scale(8), scale(183) + scale(169), scale(8) + scale(37)}),
+        "the start button stands at 183, 8, 169 x 37");
+  Check(same(client_place(window.pause),
+             {scale(183), scale(51), scale(183) + scale(75), scale(51) + scale(25)}),
+        "the pause button stands at 183, 51, 75 x 25");
+  Check(same(client_place(window.stop),
+             {scale(277), scale(51), scale(277) + scale(75), scale(51) + scale(25)}),
+        "the stop button stands at 277, 51, 75 x 25");
+  const RECT label = client_place(GetDlgItem(window.form, kLabel2Id));
+  Check(label.left == scale(8) && label.top == scale(77), "the label stands at 8, 77");
+  Check(same(client_place(window.memo),
+             {scale(8), scale(96), client.right - scale(8), client.bottom - scale(23)}),
+        "the log fills the window below the label, 8 from the sides, 23 from the bottom");
+  Check(same(client_place(window.bar), {0, client.bottom - scale(17), client.right, client.bottom}),
+        "the bar is docked to the bottom, full width, 17 high");
+}
+
 void SaveLog(const Window& window, const char* path) {
   std::ofstream out(path, std::ios::binary);
   out << Utf8(window.Log());
@@ -223,6 +259,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "orgkat-window-driver: no window \"Парсер сайта Orgkat\"\n");
     return 1;
   }
+  CheckLayout(window);
   if (scenario == "run") {
     ScenarioRun(window, argv[2]);
   } else if (scenario == "auto-pause") {
