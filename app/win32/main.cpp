@@ -6,6 +6,7 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -66,11 +67,18 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   orgkat::SetUiQueue(ui.Queue());
 
   HWND dialog = nullptr;
-  orgkat::TMainForm form(*parsed.Options, instance, [&ui, &dialog] {
-    // Closing the window inside a progress report ends the program there and then.
-    if (!orgkat::PumpPendingMessages(dialog)) EndProgram(*ui.Queue(), 0);
-  });
-  dialog = form.Handle();
+  std::unique_ptr<orgkat::TMainForm> form;
+  try {
+    form = std::make_unique<orgkat::TMainForm>(*parsed.Options, instance, [&ui, &dialog] {
+      // Closing the window inside a progress report ends the program there and then.
+      if (!orgkat::PumpPendingMessages(dialog)) EndProgram(*ui.Queue(), 0);
+    });
+  } catch (const std::exception& failure) {
+    MessageBoxW(nullptr, orgkat::Widen(failure.what()).c_str(), orgkat::kApplicationTitle,
+                MB_OK | MB_ICONERROR);
+    return 1;
+  }
+  dialog = form->Handle();
   ShowWindow(dialog, show);
   UpdateWindow(dialog);
   EndProgram(*ui.Queue(), orgkat::RunMessageLoop(dialog));

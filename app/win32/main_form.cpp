@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <exception>
+#include <stdexcept>
 #include <utility>
 
 #include "app/common/run_handlers.h"
