@@ -1,12 +1,7 @@
 #include "scraper/result_file.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
-
-#include "platform/file_creation.h"
 
 namespace orgkat {
 
@@ -29,32 +24,32 @@ TResultFile::~TResultFile() {
 
 void TResultFile::OpenResultFile(const std::string& dir, std::uint32_t ticks, const LogSink& log) {
   CloseResultFile();
-  const std::string base = dir.empty() || dir.back() == '/' ? dir : dir + '/';
+  const char separator = PathSeparator();
+  const std::string base = dir.empty() || dir.back() == separator ? dir : dir + separator;
   // The name is announced before the file is made, so look for the first free one now; an
   // error other than "no such file" is left for the creation to report.
   auto number = static_cast<std::int32_t>(ticks);
-  struct stat info;
-  while (::lstat(FilePath(base, number).c_str(), &info) == 0) {
+  while (PathTaken(FilePath(base, number))) {
     number = static_cast<std::int32_t>(static_cast<std::uint32_t>(number) + 1u);
   }
   const std::string announced = FilePath(base, number);
   if (log) log("Данные будут записываться в файл " + announced);
-  NumberedFile created = CreateNumberedFile(base, "data", number, ".csv");
+  OutputFile created = CreateNumberedFile(base, "data", number, ".csv");
   // Another process took the announced name in between: the log must name the real file.
-  if (created.path != announced && log) {
-    log("Данные будут записываться в файл " + created.path);
+  if (created.Path() != announced && log) {
+    log("Данные будут записываться в файл " + created.Path());
   }
-  Attach(created.fd, std::move(created.path));
+  Attach(std::move(created));
   // The byte-order mark reaches the file at once, as its own write.
   Write(kByteOrderMark);
   Write(kHeader);
   WriteLineBreak();
 }
 
-void TResultFile::Attach(int fd, std::string path) {
+void TResultFile::Attach(OutputFile file) {
   CloseResultFile();
-  fd_ = fd;
-  path_ = std::move(path);
+  file_ = std::move(file);
+  path_ = file_.Path();
   fill_ = 0;
 }
 
@@ -74,12 +69,11 @@ void TResultFile::WriteLineBreak() {
 }
 
 void TResultFile::CloseResultFile() {
-  if (fd_ < 0) return;
+  if (!file_.IsOpen()) return;
   // Every write operation empties the buffer, so nothing is left here unless one failed; that
   // failure has been reported already and its bytes are dropped.
   fill_ = 0;
-  ::close(fd_);
-  fd_ = -1;
+  file_.Close();
 }
 
 void TResultFile::Flush() {
@@ -87,7 +81,7 @@ void TResultFile::Flush() {
   const std::size_t size = fill_;
   // Emptied first: after a failed write the same bytes are not sent again.
   fill_ = 0;
-  WriteAll(fd_, path_, buffer_, size);
+  file_.WriteAll(buffer_, size);
 }
 
 }  // namespace orgkat

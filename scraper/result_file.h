@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file_creation.h"
 #include "scraper/directory_endpoints.h"
 
 namespace orgkat {
@@ -23,9 +24,9 @@ class TResultFile {
   // writes the byte-order mark and the header line. Throws std::runtime_error with the text
   // Cannot create file "<path>". <system text> when it cannot be created.
   void OpenResultFile(const std::string& dir, std::uint32_t ticks, const LogSink& log);
-  // Takes over an open descriptor (closing any file open before); later writes go to it and
-  // failures name `path`. Lets the writer run on any descriptor, such as a device.
-  void Attach(int fd, std::string path);
+  // Takes over an open file (closing any file open before); later writes go to it and failures
+  // name its path. Lets the writer run on any file, such as a device.
+  void Attach(OutputFile file);
   // One write operation of the writer.
   void Write(std::string_view text);
   // The line break, CR LF (a write operation of its own).
@@ -33,14 +34,14 @@ class TResultFile {
   // Writes out what is buffered and closes; does nothing when not open.
   void CloseResultFile();
 
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return file_.IsOpen(); }
   // Full path of the file; empty before OpenResultFile.
   const std::string& Path() const { return path_; }
 
  private:
   void Flush();
 
-  int fd_ = -1;
+  OutputFile file_;
   std::string path_;
   char buffer_[1024];
   std::size_t fill_ = 0;

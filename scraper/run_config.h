@@ -16,7 +16,8 @@ namespace orgkat {
 struct RunConfig {
   std::string ApiHost = "api.orgkat.example";  // HOST or HOST:PORT
   std::string SiteHost = "orgkat.example";
-  std::string OutputDir;  // where data%d.csv and log-%d.txt go; absolute, ends in '/'
+  std::string
+      OutputDir;  // where data%d.csv and log-%d.txt go; absolute, ends in the path separator
   std::string ProxyFile;  // full path of proxy.txt
   std::chrono::milliseconds HttpTimeout{std::chrono::seconds(120)};
   std::chrono::milliseconds PollInterval{100};

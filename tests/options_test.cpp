@@ -5,6 +5,7 @@
 #include <random>
 
 #include "app/common/options.h"
+#include "platform/file_creation.h"
 
 namespace orgkat {
 namespace {
@@ -17,7 +18,7 @@ class OptionsTest : public ::testing::Test {
   void SetUp() override {
     dir_ = fs::temp_directory_path() / ("orgkat-options-" + std::to_string(std::random_device{}()));
     fs::create_directories(dir_);
-    program_dir_ = dir_.string() + "/";
+    program_dir_ = dir_.string() + PathSeparator();
   }
   void TearDown() override { fs::remove_all(dir_); }
 
@@ -102,8 +103,8 @@ TEST_F(OptionsTest, TheOutputDirectoryIsMadeAbsoluteWithATrailingSlash) {
   fs::current_path(cwd);
   ASSERT_TRUE(relative.Options) << relative.Text;
   ASSERT_TRUE(dotted.Options) << dotted.Text;
-  EXPECT_EQ(relative.Options->Config.OutputDir, program_dir_ + "out/");
-  EXPECT_EQ(dotted.Options->Config.OutputDir, program_dir_ + "out/");
+  EXPECT_EQ(relative.Options->Config.OutputDir, program_dir_ + "out" + PathSeparator());
+  EXPECT_EQ(dotted.Options->Config.OutputDir, program_dir_ + "out" + PathSeparator());
 }
 
 TEST_F(OptionsTest, AnOutputDirectoryThatIsMissingOrAFileIsRefused) {
@@ -155,7 +156,7 @@ TEST_F(OptionsTest, ProxyFileIsMadeAbsolute) {
   const auto outcome = Parse({"--proxy-file", "p/proxy.txt"});
   fs::current_path(cwd);
   ASSERT_TRUE(outcome.Options);
-  EXPECT_EQ(outcome.Options->Config.ProxyFile, program_dir_ + "p/proxy.txt");
+  EXPECT_EQ(outcome.Options->Config.ProxyFile, program_dir_ + "p" + PathSeparator() + "proxy.txt");
 }
 
 TEST_F(OptionsTest, NoOpenBelongsToTheConsoleProgramOnly) {

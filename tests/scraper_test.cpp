@@ -9,6 +9,8 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/code_page.h"
+#include "platform/file_creation.h"
 #include "platform/ui_queue.h"
 #include "scraper/directory_endpoints.h"
 #include "scraper/scraper.h"
@@ -61,7 +63,7 @@ class RunTest : public ::testing::Test {
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     config_.ApiHost = kHost;
-    config_.OutputDir = dir_.string() + "/";
+    config_.OutputDir = dir_.string() + PathSeparator();
     config_.ProxyFile = (dir_ / "proxy.txt").string();
     config_.PollInterval = 2ms;
     config_.RetryPauseMs = 5;
@@ -187,7 +189,8 @@ TEST_F(RunTest, FullRunWritesOneRowPerFetchedRecordAndSavesTheLog) {
 
   std::string text;
   ui_.Run([&] { text = log_->Text(); });
-  EXPECT_EQ(ReadFile(logs[0]), text);
+  // The log file holds the text in the system's ANSI code page (on Linux, UTF-8 itself).
+  EXPECT_EQ(ReadFile(logs[0]), Utf8ToSystemCodePage(text));
   EXPECT_EQ(start_->changes, (std::vector<bool>{false, true}));
   EXPECT_EQ(opened_, (std::vector<std::string>{csv[0].string()}));
   EXPECT_EQ(bar_->Position(), 0);
@@ -247,7 +250,9 @@ TEST_F(RunTest, RecordWithoutDocumentHoldsTheRunInTheAutomaticPause) {
   WaitForEnd();
   EXPECT_TRUE(Logged("Сбор данных завершен"));
   EXPECT_FALSE(Logged("Открываем файл с результатами")) << "the last record had no director";
-  EXPECT_EQ(directory_->Requests(RecordUrl(3)), 0) << "the rest of the queue is dropped";
+  // A poll cycle starts the next worker before it takes the finished one, so record 3 may have
+  // been requested before the failure of record 2 was seen; it never gets a row all the same.
+  EXPECT_LE(directory_->Requests(RecordUrl(3)), 1) << "the rest of the queue is dropped";
   const auto csv = FilesStartingWith(dir_, "data");
   ASSERT_EQ(csv.size(), 1u);
   const std::string content = ReadFile(csv[0]);
@@ -321,7 +326,7 @@ TEST_F(RunTest, ZeroLimitStartsNothingUntilStopped) {
 
 TEST_F(RunTest, UncreatableFilesAreReportedAndTheStartControlComesBack) {
   // A long missing directory: the file cannot be made and the message is cut to 200 characters.
-  config_.OutputDir = (dir_ / std::string(240, 'd')).string() + "/";
+  config_.OutputDir = (dir_ / std::string(240, 'd')).string() + PathSeparator();
   config_.ResumeDelayMs = 10;
   directory_->Set(ListUrl(kHost), Answer::Body(ListOf(1)));
   directory_->Set(RecordUrl(1), Answer::Body(Record("Школа", "Д")));

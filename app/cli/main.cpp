@@ -1,7 +1,5 @@
 // orgkat-cli: one run of the collector in the console, with the window's log lines on standard
 // output and the operator's actions as signals and keys.
-#include <unistd.h>
-
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -11,9 +9,10 @@
 
 #include "app/cli/console_controls.h"
 #include "app/cli/console_loop.h"
-#include "app/cli/desktop_open.h"
 #include "app/common/options.h"
 #include "app/common/run_handlers.h"
+#include "platform/command_line.h"
+#include "platform/desktop_open.h"
 #include "platform/program_directory.h"
 #include "platform/timestamp.h"
 #include "platform/ui_queue.h"
@@ -49,7 +48,7 @@ void Guarded(const std::function<void()>& action) {
 
 int main(int argc, char** argv) {
   orgkat::LoadLocaleConventions();
-  const std::vector<std::string> args(argv + 1, argv + argc);
+  const std::vector<std::string> args = orgkat::ProgramArguments(argc, argv);
   const auto parsed = orgkat::ParseFrontEndOptions("orgkat-cli", args, orgkat::ProgramDirectory());
   if (!parsed.Options) {
     std::fputs(parsed.Text.c_str(), parsed.ExitStatus == 0 ? stdout : stderr);
@@ -64,7 +63,7 @@ int main(int argc, char** argv) {
     queue->BindToCurrentThread();
     orgkat::SetUiQueue(queue);
 
-    auto bar = std::make_shared<orgkat::ConsoleProgressBar>(isatty(STDERR_FILENO) == 1);
+    auto bar = std::make_shared<orgkat::ConsoleProgressBar>(orgkat::ProgressLineShown());
     auto log = std::make_shared<orgkat::ConsoleLogView>(bar);
     auto start = std::make_shared<orgkat::ConsoleStartControl>();
     auto timer = std::make_shared<orgkat::ConsoleResumeTimer>();

@@ -9,6 +9,9 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "platform/file_creation.h"
+#include "platform/path_text.h"
+
 namespace orgkat {
 namespace {
 
@@ -47,13 +50,13 @@ ConfigHosts ReadConfigFile(const fs::path& path) {
   std::ifstream in(path);
   if (!in) {
     if (!fs::exists(path)) return hosts;
-    throw UsageError(path.string() + ": cannot be read");
+    throw UsageError(Utf8FromPath(path) + ": cannot be read");
   }
   std::string line;
   int number = 0;
   while (std::getline(in, line)) {
     ++number;
-    const auto where = path.string() + ":" + std::to_string(number) + ": ";
+    const auto where = Utf8FromPath(path) + ":" + std::to_string(number) + ": ";
     if (const auto hash = line.find('#'); hash != std::string::npos) line.erase(hash);
     line = Trim(line);
     if (line.empty()) continue;
@@ -79,11 +82,11 @@ ConfigHosts ReadConfigFile(const fs::path& path) {
 
 std::string AbsoluteDirectory(const std::string& dir) {
   std::error_code ec;
-  if (!fs::is_directory(dir, ec)) {
+  if (!fs::is_directory(PathFromUtf8(dir), ec)) {
     throw UsageError("--output-dir: '" + dir + "' is not an existing directory");
   }
-  auto text = fs::absolute(dir).lexically_normal().string();
-  if (text.empty() || text.back() != '/') text += '/';
+  auto text = Utf8FromPath(fs::absolute(PathFromUtf8(dir)).lexically_normal());
+  if (text.empty() || text.back() != PathSeparator()) text += PathSeparator();
   return text;
 }
 
@@ -148,7 +151,7 @@ ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<
     options.NoOpen = no_open;
     RunConfig& config = options.Config;
 
-    const auto file = ReadConfigFile(fs::path(programDir) / "orgkat.conf");
+    const auto file = ReadConfigFile(PathFromUtf8(programDir) / "orgkat.conf");
     config.ApiHost = !api_host.empty() ? api_host : file.ApiHost.value_or(defaults.ApiHost);
     config.SiteHost = !site_host.empty() ? site_host : file.SiteHost.value_or(defaults.SiteHost);
     if (app.count("--api-host") > 0) {
@@ -159,8 +162,10 @@ ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<
     }
 
     config.OutputDir = AbsoluteDirectory(output_dir.empty() ? programDir : output_dir);
-    config.ProxyFile = proxy_file.empty() ? programDir + "proxy.txt"
-                                          : fs::absolute(proxy_file).lexically_normal().string();
+    config.ProxyFile =
+        proxy_file.empty()
+            ? programDir + "proxy.txt"
+            : Utf8FromPath(fs::absolute(PathFromUtf8(proxy_file)).lexically_normal());
 
     if (timeout->count() > 0) {
       // A week is far beyond any sensible inactivity limit and keeps the milliseconds in range.

@@ -12,7 +12,8 @@ namespace orgkat {
 // The options that both programs share, after the command line, orgkat.conf in the program's
 // directory and the built-in defaults have been merged (in that order of precedence).
 struct FrontEndOptions {
-  RunConfig Config;  // hosts, output directory (absolute, ending in '/'), proxy file, timeout
+  RunConfig Config;  // hosts, output directory (absolute, ending in the path separator), proxy
+                     // file, timeout
   std::int32_t Limit = 5;
   bool NoOpen = false;  // orgkat-cli only
 };
@@ -26,7 +27,7 @@ struct ParseOutcome {
 };
 
 // program: "orgkat" or "orgkat-cli" (the console program also takes --no-open).
-// programDir: the directory holding the executable, ending in '/'.
+// programDir: the directory holding the executable, ending in the path separator.
 ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<std::string>& args,
                                   const std::string& programDir);
 
