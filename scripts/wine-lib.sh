@@ -1,25 +1,19 @@
 # Shell functions for running the Windows programs under wine64 on an X display. Source it from the
 # repository root after setting BUILD_WIN (the Windows build folder).
 
-# wine_setup: a prefix of the build's own (made once, kept in the build folder), Russian regional
-# settings (ANSI code page 1251, Russian date and time), no debug output, no .NET or HTML engine.
+# wine_setup: the build's wine-run (Russian regional settings: ANSI code page 1251, Russian date
+# and time) in a prefix of the window tests' own, kept in the build folder.
 wine_setup() {
-  export WINEPREFIX=${WINDOW_WINEPREFIX:-$BUILD_WIN/wineprefix-window}
-  export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  WINE=${WINE:-/usr/lib/wine/wine64}
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    mkdir -p "$WINEPREFIX"
-    wine_run wineboot -i >/dev/null 2>&1
-  fi
+  export WINEPREFIX=${WINDOW_WINEPREFIX:-$BUILD_WIN/wine-prefix-window}
+  WINE=$BUILD_WIN/wine-run
+  wine_run cmd.exe /c exit >/dev/null 2>&1
   # Wine's own Tahoma (the window's font) and Marlett (the symbols of caption buttons), from the
   # fonts-wine package, where Windows programs find them.
   cp -n /usr/share/wine/fonts/{tahoma,tahomabd,marlett}.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
 }
 
-# wine_run PROGRAM [ARGS...]: Wine takes its regional settings from LC_ALL; the Unix locale itself
-# need not exist, as long as every argument handed to a Windows program is ASCII.
 wine_run() {
-  env LC_ALL=ru_RU.UTF-8 "$WINE" "$@"
+  "$WINE" "$@"
 }
 
 # wine_path UNIX_PATH: the path as Windows programs see it (drive Z: is the Unix root).

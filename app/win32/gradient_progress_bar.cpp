@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "app/win32/wide_text.h"
+#include "platform/win32/utf16.h"
 
 namespace orgkat {
 namespace {
@@ -74,7 +74,7 @@ void GradientProgressBar::SetPosition(std::int32_t position) {
 }
 
 void GradientProgressBar::SetHint(const std::string& hint) {
-  hint_ = Widen(hint);
+  hint_ = Utf8ToUtf16(hint);
   if (window_ == nullptr) return;
   SetWindowTextW(window_, hint_.c_str());
   TOOLINFOW tool{};

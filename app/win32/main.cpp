@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <commctrl.h>
-#include <shellapi.h>
 
 #include <cstdio>
 #include <exception>
@@ -13,29 +12,14 @@
 
 #include "app/common/options.h"
 #include "app/win32/main_form.h"
-#include "app/win32/wide_text.h"
 #include "app/win32/win32_ui_queue.h"
+#include "platform/command_line.h"
+#include "platform/desktop_open.h"
 #include "platform/program_directory.h"
 #include "platform/timestamp.h"
+#include "platform/win32/utf16.h"
 
 namespace {
-
-std::vector<std::string> Arguments() {
-  int count = 0;
-  std::unique_ptr<LPWSTR, decltype(&LocalFree)> argv(CommandLineToArgvW(GetCommandLineW(), &count),
-                                                     &LocalFree);
-  std::vector<std::string> args;
-  for (int i = 1; argv && i < count; ++i) args.push_back(orgkat::Narrow(argv.get()[i]));
-  return args;
-}
-
-// The shell's "open" verb; the controller asks for it from its own thread, so it is carried over
-// to the UI thread, where the shell's COM objects live.
-void OpenWithShell(const std::string& path) {
-  orgkat::CurrentUiQueue()->Call([&path] {
-    ShellExecuteW(nullptr, L"open", orgkat::Widen(path).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-  });
-}
 
 // Ends the process at once. An active run is abandoned: its threads are not waited for, no log
 // file is written, and what the result file already holds stays on disk.
@@ -49,15 +33,15 @@ void OpenWithShell(const std::string& path) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
-  orgkat::ParseOutcome parsed =
-      orgkat::ParseFrontEndOptions("orgkat", Arguments(), orgkat::ProgramDirectory());
+  orgkat::ParseOutcome parsed = orgkat::ParseFrontEndOptions(
+      "orgkat", orgkat::ProgramArguments(__argc, __argv), orgkat::ProgramDirectory());
   if (!parsed.Options) {
     // A window program has no console: help and usage errors go to a message box.
-    MessageBoxW(nullptr, orgkat::Widen(parsed.Text).c_str(), orgkat::kApplicationTitle,
+    MessageBoxW(nullptr, orgkat::Utf8ToUtf16(parsed.Text).c_str(), orgkat::kApplicationTitle,
                 MB_OK | (parsed.ExitStatus == 0 ? MB_ICONINFORMATION : MB_ICONERROR));
     return parsed.ExitStatus;
   }
-  if (!parsed.Options->Config.OpenFile) parsed.Options->Config.OpenFile = OpenWithShell;
+  if (!parsed.Options->Config.OpenFile) parsed.Options->Config.OpenFile = orgkat::OpenInDesktop;
 
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};
   InitCommonControlsEx(&controls);
@@ -74,7 +58,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
       if (!orgkat::PumpPendingMessages(dialog)) EndProgram(*ui.Queue(), 0);
     });
   } catch (const std::exception& failure) {
-    MessageBoxW(nullptr, orgkat::Widen(failure.what()).c_str(), orgkat::kApplicationTitle,
+    MessageBoxW(nullptr, orgkat::Utf8ToUtf16(failure.what()).c_str(), orgkat::kApplicationTitle,
                 MB_OK | MB_ICONERROR);
     return 1;
   }

@@ -9,9 +9,9 @@
 #include "app/common/run_handlers.h"
 #include "app/win32/control_ids.h"
 #include "app/win32/gradient_progress_bar.h"
-#include "app/win32/wide_text.h"
 #include "app/win32/win32_controls.h"
 #include "platform/timestamp.h"
+#include "platform/win32/utf16.h"
 #include "scraper/scraper.h"
 
 namespace orgkat {
@@ -186,8 +186,8 @@ void TMainForm::Guarded(Handler handler) {
 }
 
 void TMainForm::ShowError(const std::string& message) {
-  MessageBoxW(IsWindow(window_) ? window_ : nullptr, Widen(message).c_str(), kApplicationTitle,
-              MB_OK | MB_ICONERROR);
+  MessageBoxW(IsWindow(window_) ? window_ : nullptr, Utf8ToUtf16(message).c_str(),
+              kApplicationTitle, MB_OK | MB_ICONERROR);
 }
 
 const std::shared_ptr<TScraper>& TMainForm::ActiveScraper() const {

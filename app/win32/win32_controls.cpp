@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/win32/wide_text.h"
+#include "platform/win32/utf16.h"
 
 namespace orgkat {
 
@@ -12,7 +12,7 @@ void Win32LogView::Clear() {
 
 void Win32LogView::AppendLine(const std::string& line) {
   if (!IsWindow(edit_)) return;
-  std::wstring text = Widen(line) + L"\r\n";
+  std::wstring text = Utf8ToUtf16(line) + L"\r\n";
   // The operator may have typed after the last line break: the new line still starts a line.
   const auto lines = static_cast<WPARAM>(SendMessageW(edit_, EM_GETLINECOUNT, 0, 0));
   const LRESULT last_start = SendMessageW(edit_, EM_LINEINDEX, lines - 1, 0);
@@ -31,7 +31,7 @@ std::string Win32LogView::Text() const {
   std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(edit_)) + 1, L'\0');
   text.resize(
       static_cast<std::size_t>(GetWindowTextW(edit_, text.data(), static_cast<int>(text.size()))));
-  return Narrow(text);
+  return Utf16ToUtf8(text);
 }
 
 void Win32StartControl::SetEnabled(bool enabled) {
