@@ -17,6 +17,7 @@
 #include "platform/desktop_open.h"
 #include "platform/program_directory.h"
 #include "platform/timestamp.h"
+#include "platform/user_folders.h"
 #include "platform/win32/utf16.h"
 
 namespace {
@@ -33,12 +34,15 @@ namespace {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
-  orgkat::ParseOutcome parsed = orgkat::ParseFrontEndOptions(
-      "orgkat", orgkat::ProgramArguments(__argc, __argv), orgkat::ProgramDirectory());
+  orgkat::ParseOutcome parsed =
+      orgkat::ParseFrontEndOptions("orgkat", orgkat::ProgramArguments(__argc, __argv),
+                                   orgkat::ProgramDirectory(), orgkat::QueryUserFolders());
   if (!parsed.Options) {
     // A window program has no console: help and usage errors go to a message box.
     MessageBoxW(nullptr, orgkat::Utf8ToUtf16(parsed.Text).c_str(), orgkat::kApplicationTitle,
-                MB_OK | (parsed.ExitStatus == 0 ? MB_ICONINFORMATION : MB_ICONERROR));
+                MB_OK | (parsed.ExitStatus == 0 && !parsed.OnStandardError ? MB_ICONINFORMATION
+                         : parsed.ExitStatus == 0                          ? MB_ICONWARNING
+                                                                           : MB_ICONERROR));
     return parsed.ExitStatus;
   }
   if (!parsed.Options->Config.OpenFile) parsed.Options->Config.OpenFile = orgkat::OpenInDesktop;
@@ -65,5 +69,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   dialog = form->Handle();
   ShowWindow(dialog, show);
   UpdateWindow(dialog);
+  for (const auto& notice : parsed.Options->Notices) form->ShowNotice(notice);
   EndProgram(*ui.Queue(), orgkat::RunMessageLoop(dialog));
 }

@@ -80,10 +80,11 @@ TMainForm::TMainForm(FrontEndOptions options, HINSTANCE instance,
   }
   ApplyDpi();
 
+  Config = std::make_shared<const RunConfig>(std::move(options.Config));
   Handlers = std::make_unique<TRunHandlers>(
       TRunHandlers::Controls{std::make_shared<Win32LogView>(LogsMemo), ProgressBar,
                              std::make_shared<Win32StartControl>(StartButton), ResumeTimer},
-      std::make_shared<const RunConfig>(std::move(options.Config)), options.Limit);
+      Config, options.Limit);
   Handlers->ProcessPendingEvents = std::move(processPendingEvents);
   // A run may outlive the form: its report of a failed log file then finds no form to show it.
   Handlers->OnLogFileFailure = [this,
@@ -194,7 +195,22 @@ const std::shared_ptr<TScraper>& TMainForm::ActiveScraper() const {
   return Handlers->ActiveScraper();
 }
 
+void TMainForm::ShowNotice(const std::string& message) {
+  MessageBoxW(IsWindow(window_) ? window_ : nullptr, Utf8ToUtf16(message).c_str(),
+              kApplicationTitle, MB_OK | MB_ICONWARNING);
+}
+
 void TMainForm::StartButtonClick() {
+  // The checks depend on the moment (a disk fills, certificate files are moved), so they are made
+  // at every start, before the run is created.
+  if (!Handlers->ActiveScraper()) {
+    const auto readiness = CheckBeforeRun(*Config);
+    if (!readiness.Error.empty()) {
+      ShowError(readiness.Error);
+      return;
+    }
+    for (const auto& notice : readiness.Notices) ShowNotice(notice);
+  }
   Handlers->StartButtonClick();
 }
 

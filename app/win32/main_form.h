@@ -38,6 +38,8 @@ class TMainForm {
   HWND StartButton = nullptr;
   HWND StopButton = nullptr;
   HWND PauseButton = nullptr;
+  // What every run of this window is given; checked again at every start.
+  std::shared_ptr<const RunConfig> Config;
   std::shared_ptr<Win32ResumeTimer> ResumeTimer;
 
   const std::shared_ptr<TScraper>& ActiveScraper() const;
@@ -49,6 +51,8 @@ class TMainForm {
 
   // Shows a failure to the operator in an error message box.
   void ShowError(const std::string& message);
+  // Shows what the operator should know before a run in a warning message box.
+  void ShowNotice(const std::string& message);
 
  private:
   struct FontDeleter {
