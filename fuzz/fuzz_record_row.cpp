@@ -70,7 +70,7 @@ class RowFile {
  public:
   RowFile() : fd_(memfd_create("fuzz_record_row", MFD_CLOEXEC)) {
     if (fd_ < 0) Fail("no in-memory file");
-    file_.Attach(dup(fd_), "row file");
+    file_.Attach(orgkat::OutputFile(dup(fd_), "row file"));
   }
   orgkat::TResultFile& Emptied() {
     if (ftruncate(fd_, 0) != 0 || lseek(fd_, 0, SEEK_SET) != 0) Fail("cannot empty the row file");

@@ -1,7 +1,5 @@
 #include "platform/client_credentials.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <optional>
 
@@ -13,18 +11,8 @@ namespace orgkat {
 
 namespace {
 
-bool operator==(const timespec& a, const timespec& b) {
-  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-}
-
-FileIdentity IdentityOf(const struct stat& info) {
-  return {info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
-}
-
 std::optional<FileIdentity> Look(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
-  return IdentityOf(info);
+  return IdentityOfPath(path);
 }
 
 struct FileClose {
@@ -44,11 +32,11 @@ struct OpenedFile {
 };
 
 std::optional<OpenedFile> Open(const std::string& path) {
-  OpenedFile opened{std::unique_ptr<std::FILE, FileClose>(std::fopen(path.c_str(), "rb")), {}, {}};
+  OpenedFile opened{std::unique_ptr<std::FILE, FileClose>(OpenForReading(path)), {}, {}};
   if (!opened.file) return std::nullopt;
-  struct stat info {};
-  if (::fstat(fileno(opened.file.get()), &info) != 0) return std::nullopt;
-  opened.identity = IdentityOf(info);
+  const auto identity = IdentityOfFile(opened.file.get());
+  if (!identity) return std::nullopt;
+  opened.identity = *identity;
   opened.bio.reset(BIO_new_fp(opened.file.get(), BIO_NOCLOSE));
   if (!opened.bio) return std::nullopt;
   return opened;
@@ -66,11 +54,6 @@ void SettleExtensionCache(X509* cert) {
 }
 
 }  // namespace
-
-bool FileIdentity::operator==(const FileIdentity& other) const {
-  return device == other.device && inode == other.inode && size == other.size &&
-         modified == other.modified && changed == other.changed;
-}
 
 void ClientCredentials::CompleteFrom(X509_STORE* trust, Chain& chain) {
   // As the library completes a lone certificate in a handshake: as far as the trust locations

@@ -1,8 +1,5 @@
 #pragma once
 
-#include <sys/types.h>
-
-#include <ctime>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -11,19 +8,9 @@
 
 #include <openssl/ssl.h>
 
+#include "platform/file_identity.h"
+
 namespace orgkat {
-
-// What tells a file's content apart without reading it: a file that was replaced or written to
-// differs in at least one of these.
-struct FileIdentity {
-  dev_t device = 0;
-  ino_t inode = 0;
-  off_t size = 0;
-  timespec modified{};
-  timespec changed{};
-
-  bool operator==(const FileIdentity& other) const;
-};
 
 // The client's private key and certificate chain, read and decoded once and handed to every new
 // TLS context while the files stay as they are. Each use looks at the file again (one stat) and

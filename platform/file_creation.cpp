@@ -1,86 +1,19 @@
 #include "platform/file_creation.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstring>
-#include <stdexcept>
+#include <utility>
 
 namespace orgkat {
 
-namespace {
+OutputFile::OutputFile(OutputFile&& other) noexcept
+    : native_(std::exchange(other.native_, -1)), path_(std::move(other.path_)) {}
 
-// Far more names than any real directory holds; a bound keeps a pathological one from spinning.
-constexpr int kMaxAttempts = 100000;
-
-std::string NumberedPath(const std::string& dir, const std::string& prefix, std::int32_t number,
-                         const std::string& suffix) {
-  return dir + prefix + std::to_string(number) + suffix;
-}
-
-[[noreturn]] void ThrowCreateError(const std::string& path, int error) {
-  throw std::runtime_error("Cannot create file \"" + path + "\". " + std::strerror(error));
-}
-
-}  // namespace
-
-NumberedFile CreateNumberedFile(const std::string& dir, const std::string& prefix,
-                                std::int32_t number, const std::string& suffix) {
-  const std::string first = NumberedPath(dir, prefix, number, suffix);
-  for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-    std::string path = NumberedPath(dir, prefix, number, suffix);
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd >= 0) return {fd, std::move(path)};
-    if (errno != EEXIST) ThrowCreateError(path, errno);
-    // Stepping past the largest value wraps like the 32-bit counter it comes from.
-    number = static_cast<std::int32_t>(static_cast<std::uint32_t>(number) + 1u);
+OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    native_ = std::exchange(other.native_, -1);
+    path_ = std::move(other.path_);
   }
-  ThrowCreateError(first, EEXIST);
-}
-
-void WriteAll(int fd, const std::string& path, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t written = ::write(fd, data, size);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      // A write that takes nothing without an error would loop for ever; it is a full device.
-      const int error = written < 0 ? errno : ENOSPC;
-      throw std::runtime_error("Cannot write to file \"" + path + "\". " + std::strerror(error));
-    }
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-}
-
-std::optional<std::uint64_t> WritePosition(int fd) {
-  const off_t position = ::lseek(fd, 0, SEEK_CUR);
-  if (position < 0) return std::nullopt;
-  return static_cast<std::uint64_t>(position);
-}
-
-bool CutBack(int fd, std::uint64_t size) {
-  const auto length = static_cast<off_t>(size);
-  int result;
-  do {
-    result = ::ftruncate(fd, length);
-  } while (result != 0 && errno == EINTR);
-  return result == 0 && ::lseek(fd, length, SEEK_SET) == length;
-}
-
-void CloseNamedFile(int fd, const std::string& path) {
-  struct stat info {};
-  const bool removed = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 0;
-  // Linux closes the descriptor even when close reports EINTR, so it is never retried.
-  const int closed = ::close(fd);
-  const int error = errno;
-  if (removed) {
-    throw std::runtime_error("File \"" + path + "\" was removed while it was being written");
-  }
-  if (closed != 0 && error != EINTR) {
-    throw std::runtime_error("Cannot write to file \"" + path + "\". " + std::strerror(error));
-  }
+  return *this;
 }
 
 }  // namespace orgkat

@@ -4,7 +4,7 @@
 
 namespace orgkat {
 
-// The directory that holds the running executable, ending in '/'.
+// The directory that holds the running executable, ending in the path separator.
 std::string ProgramDirectory();
 
 }  // namespace orgkat

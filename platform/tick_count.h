@@ -13,7 +13,8 @@ class ITickCounter {
   virtual std::uint32_t Now() = 0;
 };
 
-// CLOCK_MONOTONIC in milliseconds, truncated to 32 bits.
+// The system's counter: GetTickCount on Windows, CLOCK_MONOTONIC in milliseconds truncated to
+// 32 bits elsewhere.
 class SystemTickCounter final : public ITickCounter {
  public:
   std::uint32_t Now() override;

@@ -6,9 +6,10 @@
 
 namespace orgkat {
 
-// The timestamp of a log line: the locale's short date (%x) and, unless hour, minute and second
-// are all zero, one space and the locale's long time (%X). The conventions come from LC_TIME of the
-// environment, read by LoadLocaleConventions (at start-up and when the locale changes).
+// The timestamp of a log line: the user's short date and, unless hour, minute and second are all
+// zero, one space and the long time. The conventions are read by LoadLocaleConventions (at
+// start-up and when the locale changes): on Windows the user locale's short date and time
+// formats, elsewhere %x and %X of LC_TIME from the environment.
 std::string TimestampText(std::chrono::system_clock::time_point when);
 std::string TimestampText();
 
@@ -20,7 +21,7 @@ std::string VisibleLogText(std::string_view message);
 // Timestamp, ": " and the message, made visible by VisibleLogText.
 std::string LogLine(const std::string& message);
 
-// (Re)reads the LC_TIME conventions from the environment; safe to call while other threads log.
+// (Re)reads the conventions; safe to call while other threads log.
 void LoadLocaleConventions();
 
 }  // namespace orgkat

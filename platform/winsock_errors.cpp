@@ -1,63 +1,8 @@
 #include "platform/winsock_errors.h"
 
-#include <cerrno>
-
 namespace orgkat {
 
 namespace {
-
-struct ErrnoCode {
-  int errno_value;
-  int code;
-};
-
-// Callers look for "#10061" and for "socket" in these texts, so the mapping has to keep a
-// refused connection at 10061 and the socket-layer errors at the codes whose texts say "socket".
-constexpr ErrnoCode kErrnoCodes[] = {
-    {0, 0},
-    {EINTR, 10004},
-    {EBADF, 10009},
-    {EACCES, 10013},
-    {EFAULT, 10014},
-    {EINVAL, 10022},
-    {EMFILE, 10024},
-    {EWOULDBLOCK, 10035},
-    {EINPROGRESS, 10036},
-    {EALREADY, 10037},
-    {ENOTSOCK, 10038},
-    {EDESTADDRREQ, 10039},
-    {EMSGSIZE, 10040},
-    {EPROTOTYPE, 10041},
-    {ENOPROTOOPT, 10042},
-    {EPROTONOSUPPORT, 10043},
-    {ESOCKTNOSUPPORT, 10044},
-    {EOPNOTSUPP, 10045},
-    {EPFNOSUPPORT, 10046},
-    {EAFNOSUPPORT, 10047},
-    {EADDRINUSE, 10048},
-    {EADDRNOTAVAIL, 10049},
-    {ENETDOWN, 10050},
-    {ENETUNREACH, 10051},
-    {ENETRESET, 10052},
-    {ECONNABORTED, 10053},
-    {ECONNRESET, 10054},
-    {ENOBUFS, 10055},
-    {EISCONN, 10056},
-    {ENOTCONN, 10057},
-    {ESHUTDOWN, 10058},
-    {ETOOMANYREFS, 10059},
-    {ETIMEDOUT, 10060},
-    {ECONNREFUSED, 10061},
-    {ELOOP, 10062},
-    {ENAMETOOLONG, 10063},
-    {EHOSTDOWN, 10064},
-    {EHOSTUNREACH, 10065},
-    {ENOTEMPTY, 10066},
-    {EUSERS, 10068},
-    {EDQUOT, 10069},
-    {ESTALE, 10070},
-    {EREMOTE, 10071},
-};
 
 struct CodeText {
   int code;
@@ -121,13 +66,6 @@ constexpr CodeText kDescriptions[] = {
 
 }  // namespace
 
-int WinsockCodeFromErrno(int errno_value) {
-  for (const auto& entry : kErrnoCodes) {
-    if (entry.errno_value == errno_value) return entry.code;
-  }
-  return errno_value;
-}
-
 std::string WinsockDescription(int code) {
   for (const auto& entry : kDescriptions) {
     if (entry.code == code) return entry.text;
@@ -135,8 +73,8 @@ std::string WinsockDescription(int code) {
   return "Not a Winsocket error";
 }
 
-std::string WinsockErrorText(int errno_value) {
-  const int code = WinsockCodeFromErrno(errno_value);
+std::string WinsockErrorText(int system_error) {
+  const int code = WinsockCode(system_error);
   return "Winsock - " + WinsockDescription(code) + " (Error #" + std::to_string(code) + ")";
 }
 

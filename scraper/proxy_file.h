@@ -22,8 +22,7 @@ ProxySetting ReadProxyFile(const std::string& path);
 ProxySetting ParseProxyLine(const std::string& line);
 
 // The text of the file's bytes: a byte-order mark selects UTF-8, UTF-16 LE or UTF-16 BE;
-// without one the bytes are taken as UTF-8, the system code page. The result is UTF-8 without
-// the mark.
+// without one the bytes are taken in the system's code page. The result is UTF-8 without the mark.
 std::string DecodeTextFile(const std::string& bytes);
 
 }  // namespace orgkat

@@ -1,13 +1,8 @@
 #include "scraper/result_file.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 #include <utility>
-
-#include "platform/file_creation.h"
 
 namespace orgkat {
 
@@ -30,36 +25,36 @@ TResultFile::~TResultFile() {
 
 void TResultFile::OpenResultFile(const std::string& dir, std::uint32_t ticks, const LogSink& log) {
   Release();
-  const std::string base = dir.empty() || dir.back() == '/' ? dir : dir + '/';
+  const char separator = PathSeparator();
+  const std::string base = dir.empty() || dir.back() == separator ? dir : dir + separator;
   // The name is announced before the file is made, so look for the first free one now; an
   // error other than "no such file" is left for the creation to report.
   auto number = static_cast<std::int32_t>(ticks);
-  struct stat info;
-  while (::lstat(FilePath(base, number).c_str(), &info) == 0) {
+  while (PathTaken(FilePath(base, number))) {
     number = static_cast<std::int32_t>(static_cast<std::uint32_t>(number) + 1u);
   }
   const std::string announced = FilePath(base, number);
   if (log) log("Данные будут записываться в файл " + announced);
-  NumberedFile created = CreateNumberedFile(base, "data", number, ".csv");
+  OutputFile created = CreateNumberedFile(base, "data", number, ".csv");
   // Another process took the announced name in between: the log must name the real file.
-  if (created.path != announced && log) {
-    log("Данные будут записываться в файл " + created.path);
+  if (created.Path() != announced && log) {
+    log("Данные будут записываться в файл " + created.Path());
   }
-  Attach(created.fd, std::move(created.path));
+  Attach(std::move(created));
   // The byte-order mark reaches the file at once, as its own write.
   Write(kByteOrderMark);
   Write(kHeader);
   WriteLineBreak();
 }
 
-void TResultFile::Attach(int fd, std::string path, std::optional<std::uint64_t> size) {
+void TResultFile::Attach(OutputFile file, std::optional<std::uint64_t> size) {
   Release();
-  fd_ = fd;
-  path_ = std::move(path);
+  file_ = std::move(file);
+  path_ = file_.Path();
   fill_ = 0;
-  // A descriptor opened for appending reports position 0 until its first write, so its owner
-  // names the size.
-  rowEnd_ = size ? size : WritePosition(fd);
+  // A file opened for appending reports position 0 until its first write, so its owner names the
+  // size.
+  rowEnd_ = size ? size : file_.WritePosition();
   size_ = rowEnd_.value_or(0);
 }
 
@@ -80,17 +75,16 @@ void TResultFile::WriteLineBreak() {
 }
 
 void TResultFile::CloseResultFile() {
-  if (fd_ < 0) return;
+  if (!file_.IsOpen()) return;
   // Every write operation empties the buffer, so nothing is left here unless one failed; that
   // failure has been reported already and its bytes are dropped.
   fill_ = 0;
-  CloseNamedFile(std::exchange(fd_, -1), path_);
+  file_.CloseChecked();
 }
 
 void TResultFile::Release() {
-  if (fd_ < 0) return;
   fill_ = 0;
-  ::close(std::exchange(fd_, -1));
+  file_.Close();
 }
 
 void TResultFile::Flush() {
@@ -99,11 +93,11 @@ void TResultFile::Flush() {
   // Emptied first: after a failed write the same bytes are not sent again.
   fill_ = 0;
   try {
-    WriteAll(fd_, path_, buffer_, size);
+    file_.WriteAll(buffer_, size);
   } catch (...) {
     // Whatever part of the row reached the file is taken back; the failure is still reported.
     if (rowEnd_) {
-      if (CutBack(fd_, *rowEnd_)) {
+      if (file_.CutBack(*rowEnd_)) {
         size_ = *rowEnd_;
       } else {
         rowEnd_.reset();  // how much of the row reached the file is unknown

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file_creation.h"
 #include "scraper/directory_endpoints.h"
 
 namespace orgkat {
@@ -26,11 +27,11 @@ class TResultFile {
   // writes the byte-order mark and the header line. Throws std::runtime_error with the text
   // Cannot create file "<path>". <system text> when it cannot be created.
   void OpenResultFile(const std::string& dir, std::uint32_t ticks, const LogSink& log);
-  // Takes over an open descriptor (closing any file open before, without checks); later writes go
-  // to it and failures name `path`. Lets the writer run on any descriptor, such as a device; one
-  // that cannot be cut back keeps whatever part of a failed write reached it. `size`: the bytes
-  // the file already holds, all whole rows (writes append); else the descriptor's position.
-  void Attach(int fd, std::string path, std::optional<std::uint64_t> size = std::nullopt);
+  // Takes over an open file (closing any file open before, without checks); later writes go to it
+  // and failures name its path. Lets the writer run on any file, such as a device; one that cannot
+  // be cut back keeps whatever part of a failed write reached it. `size`: the bytes the file
+  // already holds, all whole rows (writes append); else its write position.
+  void Attach(OutputFile file, std::optional<std::uint64_t> size = std::nullopt);
   // One write operation of the writer.
   void Write(std::string_view text);
   // The line break, CR LF (a write operation of its own); it completes a row.
@@ -40,7 +41,7 @@ class TResultFile {
   // close it; the file is closed all the same.
   void CloseResultFile();
 
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return file_.IsOpen(); }
   // Full path of the file; empty before OpenResultFile.
   const std::string& Path() const { return path_; }
   // Bytes the file holds: those it had when attached and those the system took since.
@@ -50,7 +51,7 @@ class TResultFile {
   void Flush();
   void Release();
 
-  int fd_ = -1;
+  OutputFile file_;
   // Bytes in the file, and where its last complete row ends; no row end when it cannot be cut.
   std::uint64_t size_ = 0;
   std::optional<std::uint64_t> rowEnd_;

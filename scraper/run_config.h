@@ -18,7 +18,8 @@ namespace orgkat {
 struct RunConfig {
   std::string ApiHost = "api.orgkat.example";  // HOST or HOST:PORT
   std::string SiteHost = "orgkat.example";
-  std::string OutputDir;  // where data%d.csv and log-%d.txt go; absolute, ends in '/'
+  std::string
+      OutputDir;  // where data%d.csv and log-%d.txt go; absolute, ends in the path separator
   std::string ProxyFile;  // full path of proxy.txt
   std::string CertDir;    // where 01cert.pem and 01key.pem are; absolute, ends in '/'; empty: cwd
   std::chrono::milliseconds HttpTimeout{std::chrono::seconds(120)};

@@ -4,7 +4,8 @@
 #include <cstdio>
 #include <map>
 
-#include "platform/file_creation.h"
+#include "platform/checksum.h"
+#include "platform/file_reading.h"
 
 namespace orgkat {
 
@@ -247,12 +248,12 @@ ContinuationCheck PlanContinuation(const std::string& csvPath, std::string_view 
 ContinuationCheck LoadContinuation(const std::string& csvPath) {
   ContinuationCheck check;
   try {
-    const auto csv = ReadWholeFile(csvPath);
+    const auto csv = ReadFileIfExists(csvPath);
     if (!csv) {
       check.Problem = "no such file";
       return check;
     }
-    const auto journal = ReadWholeFile(JournalPathOf(csvPath));
+    const auto journal = ReadFileIfExists(JournalPathOf(csvPath));
     if (!journal) {
       check.Problem = "the file has no journal (" + JournalPathOf(csvPath) + ")";
       return check;
@@ -282,13 +283,13 @@ void TRunJournal::Begin(std::shared_ptr<ITickCounter> ticks, const std::string& 
     head += Line("found " + Escaped(url));
     ++count;
     if (head.size() >= kPiece) {
-      WriteAll(file_.Get(), path_, head.data(), head.size());
+      file_.WriteAll(head.data(), head.size());
       head.clear();
     }
   });
   head += Line("found-end " + std::to_string(count));
-  WriteAll(file_.Get(), path_, head.data(), head.size());
-  SyncFile(file_, path_);
+  file_.WriteAll(head.data(), head.size());
+  file_.Sync();
   lastSync_ = ticks_->Now();
 }
 
@@ -320,17 +321,17 @@ bool TRunJournal::NoRecord(const std::string& url) {
 
 void TRunJournal::Close() {
   if (!file_.IsOpen()) return;
-  SyncFile(file_, path_);
-  file_ = FileHandle();
+  file_.Sync();
+  file_.Close();
 }
 
 void TRunJournal::Append(std::string_view entry, bool syncNow) {
   if (!file_.IsOpen()) return;
   const std::string line = Line(entry);
-  WriteAll(file_.Get(), path_, line.data(), line.size());
+  file_.WriteAll(line.data(), line.size());
   const std::uint32_t now = ticks_->Now();
   if (syncNow || now - lastSync_ >= kSyncIntervalMs) {
-    SyncFile(file_, path_);
+    file_.Sync();
     lastSync_ = now;
   }
 }

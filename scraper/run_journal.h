@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/file_access.h"
+#include "platform/file_creation.h"
 #include "platform/tick_count.h"
 #include "scraper/url_queue.h"
 
@@ -88,7 +88,7 @@ class TRunJournal {
   void Append(std::string_view entry, bool syncNow);
 
   std::shared_ptr<ITickCounter> ticks_;
-  FileHandle file_;
+  OutputFile file_;
   std::string path_;
   std::set<std::string> retryOnce_;
   std::uint32_t lastSync_ = 0;

@@ -5,9 +5,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include <unistd.h>
-
-#include "platform/file_access.h"
+#include "platform/code_page.h"
 #include "platform/file_creation.h"
 #include "platform/progress_model.h"
 #include "platform/timestamp.h"
@@ -46,20 +44,6 @@ std::int32_t ClampedCount(std::size_t n) {
   return static_cast<std::int32_t>(
       std::min<std::size_t>(n, static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())));
 }
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 }  // namespace
 
@@ -303,8 +287,7 @@ TScraper::PhaseEnd TScraper::TakeContinuedRecords() {
 void TScraper::ReopenResultFile() {
   const ContinuationPlan& plan = *Config->Continuation;
   Journal.Resume(Config->Ticks, plan);
-  FileHandle file = OpenForAppend(plan.CsvPath);
-  ResultFile.Attach(file.Release(), plan.CsvPath, plan.CsvKeep);
+  ResultFile.Attach(OpenForAppend(plan.CsvPath), plan.CsvKeep);
 }
 
 void TScraper::CloseRun() {
@@ -352,7 +335,7 @@ void TScraper::UpdateRunState(bool busy) {
 void TScraper::SaveLogFile() {
   const std::uint32_t ticks = Config->Ticks->Now();
   try {
-    NumberedFile file;
+    OutputFile file;
     try {
       file =
           CreateNumberedFile(Config->OutputDir, "log-", static_cast<std::int32_t>(ticks), ".txt");
@@ -362,11 +345,10 @@ void TScraper::SaveLogFile() {
                                    TickText(ticks) + ".txt"));
       throw;
     }
-    FileDescriptor fd(file.fd);
-    Summary_.LogPath = file.path;
-    LogsMemo->AppendLine(LogLine("Работа завершена, лог записан в " + file.path));
-    const std::string text = LogsMemo->Text();
-    WriteAll(fd.get(), file.path, text.data(), text.size());
+    Summary_.LogPath = file.Path();
+    LogsMemo->AppendLine(LogLine("Работа завершена, лог записан в " + file.Path()));
+    const std::string text = Utf8ToSystemCodePage(LogsMemo->Text());
+    file.WriteAll(text.data(), text.size());
     Summary_.LogFileSaved = true;
   } catch (const std::exception& failure) {
     if (OnLogFileFailure) OnLogFileFailure(failure.what());

@@ -6,7 +6,7 @@
 #include <random>
 #include <set>
 
-#include "platform/file_access.h"
+#include "platform/checksum.h"
 #include "tests/demo_run_rig.h"
 #include "tools/demo-directory/directory_data.h"
 

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "app/common/options.h"
+#include "platform/file_creation.h"
 
 namespace orgkat {
 namespace {
@@ -25,7 +26,7 @@ class OptionsTest : public ::testing::Test {
   void SetUp() override {
     dir_ = fs::temp_directory_path() / ("orgkat-options-" + std::to_string(std::random_device{}()));
     fs::create_directories(dir_);
-    program_dir_ = dir_.string() + "/";
+    program_dir_ = dir_.string() + PathSeparator();
     // The user's and the system's folders live in the test's directory too, so nothing on the
     // machine running the tests takes part.
     folders_ = {(dir_ / "documents").string(), (dir_ / "config").string(), (dir_ / "etc").string()};
@@ -176,8 +177,8 @@ TEST_F(OptionsTest, TheOutputDirectoryIsMadeAbsoluteWithATrailingSlash) {
   fs::current_path(cwd);
   ASSERT_TRUE(relative.Options) << relative.Text;
   ASSERT_TRUE(dotted.Options) << dotted.Text;
-  EXPECT_EQ(relative.Options->Config.OutputDir, program_dir_ + "out/");
-  EXPECT_EQ(dotted.Options->Config.OutputDir, program_dir_ + "out/");
+  EXPECT_EQ(relative.Options->Config.OutputDir, program_dir_ + "out" + PathSeparator());
+  EXPECT_EQ(dotted.Options->Config.OutputDir, program_dir_ + "out" + PathSeparator());
 }
 
 TEST_F(OptionsTest, AnOutputDirectoryThatIsMissingOrAFileIsRefused) {
@@ -241,7 +242,7 @@ TEST_F(OptionsTest, ProxyFileIsMadeAbsolute) {
   const auto outcome = Parse({"--proxy-file", "p/proxy.txt"});
   fs::current_path(cwd);
   ASSERT_TRUE(outcome.Options);
-  EXPECT_EQ(outcome.Options->Config.ProxyFile, program_dir_ + "p/proxy.txt");
+  EXPECT_EQ(outcome.Options->Config.ProxyFile, program_dir_ + "p" + PathSeparator() + "proxy.txt");
 }
 
 TEST_F(OptionsTest, TheCertificateFolderComesFromTheCommandLineElseTheConfigFileElseTheWorkingDir) {
@@ -256,16 +257,22 @@ TEST_F(OptionsTest, TheCertificateFolderComesFromTheCommandLineElseTheConfigFile
     std::string expected;  // RunConfig::CertDir: empty means the working directory
   } cases[] = {
       {"nothing named", "", {}, ""},
-      {"relative --cert-dir, made absolute", "", {"--cert-dir", "other"}, program_dir_ + "other/"},
-      {"cert_dir relative to the file's folder", "cert_dir = certs\n", {}, program_dir_ + "certs/"},
+      {"relative --cert-dir, made absolute",
+       "",
+       {"--cert-dir", "other"},
+       program_dir_ + "other" + PathSeparator()},
+      {"cert_dir relative to the file's folder",
+       "cert_dir = certs\n",
+       {},
+       program_dir_ + "certs" + PathSeparator()},
       {"absolute cert_dir",
        "cert_dir = " + (dir_ / "other").string() + "\n",
        {},
-       program_dir_ + "other/"},
+       program_dir_ + "other" + PathSeparator()},
       {"the command line wins",
        "cert_dir = certs\n",
        {"--cert-dir=other"},
-       program_dir_ + "other/"},
+       program_dir_ + "other" + PathSeparator()},
   };
   for (const auto& c : cases) {
     WriteConfig(c.config);
@@ -342,7 +349,7 @@ TEST_F(OptionsTest, ContinueChecksTheJournalBeforeTheRunInBothPrograms) {
     ASSERT_TRUE(plan);
     EXPECT_EQ(plan->Remaining, std::vector<std::string>{"b"});
     // The log goes beside the result file unless an output folder is named.
-    EXPECT_EQ(outcome.Options->Config.OutputDir, runs.string() + "/");
+    EXPECT_EQ(outcome.Options->Config.OutputDir, runs.string() + PathSeparator());
     outcome = Parse({"--continue", csv, "--output-dir", dir_.string()}, program);
     ASSERT_TRUE(outcome.Options) << outcome.Text;
     EXPECT_EQ(outcome.Options->Config.OutputDir, program_dir_);

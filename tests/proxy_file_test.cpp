@@ -1,11 +1,16 @@
 #include "scraper/proxy_file.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+
+#include "tests/temp_dir.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace orgkat {
 namespace {
@@ -30,21 +35,13 @@ struct ProxyCase {
 
 class ProxyFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "orgkat-proxy-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::filesystem::permissions(dir_, std::filesystem::perms::owner_all);
-    std::filesystem::remove_all(dir_);
-  }
   std::string Write(const std::string& bytes) {
     const auto path = dir_ / "proxy.txt";
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-    return path.string();
+    return Utf8FromPath(path);
   }
-  std::filesystem::path dir_;
+  TempDir temp_{"orgkat-proxy"};
+  const std::filesystem::path dir_ = temp_.FsPath();
 };
 
 TEST_F(ProxyFile, FirstLineSplitsAtTheFirstColon) {
@@ -74,19 +71,21 @@ TEST_F(ProxyFile, FirstLineSplitsAtTheFirstColon) {
 }
 
 TEST_F(ProxyFile, MissingFileMeansNoProxy) {
-  const ProxySetting setting = ReadProxyFile((dir_ / "absent.txt").string());
+  const ProxySetting setting = ReadProxyFile(Utf8FromPath(dir_ / "absent.txt"));
   EXPECT_FALSE(setting.FirstLine.has_value());
   EXPECT_EQ(setting.Host, "");
   EXPECT_FALSE(ReadProxyFile("").FirstLine.has_value());
 }
 
 TEST_F(ProxyFile, FileThatCannotBeReadIsAnError) {
-  EXPECT_THROW(ReadProxyFile(dir_.string()), std::runtime_error);
+  EXPECT_THROW(ReadProxyFile(Utf8FromPath(dir_)), std::runtime_error);
+#ifndef _WIN32
   if (geteuid() != 0) {
     const std::string path = Write("a:1\n");
     ASSERT_EQ(chmod(path.c_str(), 0), 0);
     EXPECT_THROW(ReadProxyFile(path), std::runtime_error);
   }
+#endif
 }
 
 TEST(DecodeTextFile, LoneSurrogateBecomesAReplacementCharacter) {

@@ -13,7 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/file_access.h"
+#include "platform/checksum.h"
+#include "platform/path_text.h"
+#include "tests/temp_dir.h"
 
 namespace orgkat {
 namespace {
@@ -187,24 +189,18 @@ TEST(RunJournalParse, FindsWhatRemainsAndWhereTheFilesAreCutBack) {
 
 class RunJournalFiles : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "orgkat-journal-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern + "/";
-    csv_ = dir_ + "data5.csv";
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
   static std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(PathFromUtf8(path), std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
-  void WriteCsv(const std::string& text) { std::ofstream(csv_, std::ios::binary) << text; }
+  void WriteCsv(const std::string& text) {
+    std::ofstream(PathFromUtf8(csv_), std::ios::binary) << text;
+  }
 
+  TempDir temp_{"orgkat-journal"};
+  std::string dir_ = temp_.Path();
+  std::string csv_ = dir_ + "data5.csv";
   std::shared_ptr<ITickCounter> ticks_ = SystemTicks();
-  std::string dir_;
-  std::string csv_;
 };
 
 TEST_F(RunJournalFiles, WhatTheWriterWritesTheCheckReadsBack) {

@@ -6,9 +6,36 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#include <winsock2.h>
+#endif
+
 namespace orgkat {
 namespace {
 
+#ifdef _WIN32
+TEST(WinsockErrorsTest, SocketErrorsOfTheSystemReadAsTheirWindowsSocketsTexts) {
+  struct Case {
+    int system_error;
+    const char* text;
+  };
+  const Case cases[] = {
+      {WSAECONNREFUSED, "Winsock - Connection refused (Error #10061)"},
+      {WSAETIMEDOUT, "Winsock - Connection timed out (Error #10060)"},
+      {WSAECONNRESET, "Winsock - Connection reset by peer (Error #10054)"},
+      {WSAENOTSOCK, "Winsock - Socket operation on non-socket (Error #10038)"},
+      {WSAHOST_NOT_FOUND, "Winsock - Host not found (Error #11001)"},
+      // What completion ports report instead of the Winsock codes.
+      {ERROR_CONNECTION_REFUSED, "Winsock - Connection refused (Error #10061)"},
+      {ERROR_NETNAME_DELETED, "Winsock - Connection reset by peer (Error #10054)"},
+      {ERROR_SEM_TIMEOUT, "Winsock - Connection timed out (Error #10060)"},
+      {ERROR_HOST_UNREACHABLE, "Winsock - No route to host (Error #10065)"},
+      {ERROR_FILE_NOT_FOUND, "Winsock - Not a Winsocket error (Error #2)"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(WinsockErrorText(c.system_error), c.text);
+}
+#else
 TEST(WinsockErrorsTest, ConnectionFailuresReadAsWindowsSocketsTexts) {
   EXPECT_EQ(WinsockErrorText(ECONNREFUSED), "Winsock - Connection refused (Error #10061)");
   EXPECT_EQ(WinsockErrorText(ETIMEDOUT), "Winsock - Connection timed out (Error #10060)");
@@ -18,6 +45,7 @@ TEST(WinsockErrorsTest, ConnectionFailuresReadAsWindowsSocketsTexts) {
   EXPECT_EQ(WinsockErrorText(ENOTCONN), "Winsock - Socket is not connected (Error #10057)");
   EXPECT_EQ(WinsockErrorText(ENOENT), "Winsock - Not a Winsocket error (Error #2)");
 }
+#endif
 
 // Retry decisions look for "socket" and "#10061": exactly the socket-layer codes may carry the
 // first, and only a refused connection the second.

@@ -1,17 +1,19 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 
 #include "app/cli/console_controls.h"
 #include "platform/ui_queue.h"
 
 namespace orgkat {
 
-// The console's UI thread: serves the UI-thread calls and turns signals, keys and the resume
-// timer into the operator's actions. SIGINT/SIGTERM stop, a second SIGINT ends the process at once
-// (status 130), SIGHUP stops as SIGTERM does, SIGUSR1 toggles the pause; on a terminal the keys
-// 'p' and 's' do the same. SIGWINCH reports a new terminal size.
-// One object per process: it owns the signal handlers and the terminal mode while it lives.
+// The console's UI thread: serves the UI-thread calls and turns the operator's signals, keys and
+// the resume timer into actions. Stop: SIGINT/SIGTERM/SIGHUP on POSIX, Ctrl-C/Ctrl-Break/closing
+// the console on Windows; a second SIGINT or Ctrl-C ends the process at once (status 130).
+// Pause: SIGUSR1 on POSIX. On a terminal or console the keys 'p'
+// and 's' pause and stop. SIGWINCH (POSIX) reports a new terminal size.
+// One object per process: it owns the handlers and the terminal or console mode while it lives.
 class ConsoleLoop {
  public:
   struct Actions {
@@ -35,13 +37,15 @@ class ConsoleLoop {
   void Quit() { quit_ = true; }
 
  private:
-  void ReadSignals(const Actions& actions);
-  void ReadKeys(const Actions& actions);
-
-  int pipe_read_ = -1;
-  int pipe_write_ = -1;
-  bool keys_ = false;  // stdin is a terminal in non-canonical mode
+  struct System;  // the platform's handlers, wake-up channel and input mode
+  std::unique_ptr<System> system_;
   bool quit_ = false;
 };
+
+// True when standard error is a terminal or console that redraws a line in place, so the
+// progress line is drawn there.
+bool ProgressLineShown();
+// Columns of the terminal or console on standard error; 80 when it does not say.
+int TerminalColumns();
 
 }  // namespace orgkat

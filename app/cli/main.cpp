@@ -1,8 +1,5 @@
 // orgkat-cli: one run of the collector in the console, with the window's log lines on standard
 // output and the operator's actions as signals and keys.
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -12,10 +9,11 @@
 
 #include "app/cli/console_controls.h"
 #include "app/cli/console_loop.h"
-#include "app/cli/desktop_open.h"
 #include "app/cli/run_outcome.h"
 #include "app/common/options.h"
 #include "app/common/run_handlers.h"
+#include "platform/command_line.h"
+#include "platform/desktop_open.h"
 #include "platform/program_directory.h"
 #include "platform/timestamp.h"
 #include "platform/ui_queue.h"
@@ -24,13 +22,6 @@
 namespace {
 
 constexpr int kUsageStatus = 2;
-
-// Columns of the terminal on standard error; 80 when it does not say.
-int TerminalColumns() {
-  winsize size{};
-  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-  return 80;
-}
 
 // Runs an operator action; a failure is reported and the loop goes on, as the window does.
 void Guarded(const std::function<void()>& action, orgkat::ConsoleProgressBar& bar) {
@@ -46,7 +37,7 @@ void Guarded(const std::function<void()>& action, orgkat::ConsoleProgressBar& ba
 
 int main(int argc, char** argv) {
   orgkat::LoadLocaleConventions();
-  const std::vector<std::string> args(argv + 1, argv + argc);
+  const std::vector<std::string> args = orgkat::ProgramArguments(argc, argv);
   const auto parsed = orgkat::ParseFrontEndOptions("orgkat-cli", args, orgkat::ProgramDirectory(),
                                                    orgkat::QueryUserFolders());
   if (!parsed.Options) {
@@ -71,9 +62,9 @@ int main(int argc, char** argv) {
     queue->BindToCurrentThread();
     orgkat::SetUiQueue(queue);
 
-    const bool terminal = isatty(STDERR_FILENO) == 1;
+    const bool terminal = orgkat::ProgressLineShown();
     auto bar = std::make_shared<orgkat::ConsoleProgressBar>(terminal);
-    if (terminal) bar->SetWidth(TerminalColumns());
+    if (terminal) bar->SetWidth(orgkat::TerminalColumns());
     auto log = std::make_shared<orgkat::ConsoleLogView>(bar);
     auto start = std::make_shared<orgkat::ConsoleStartControl>();
     auto timer = std::make_shared<orgkat::ConsoleResumeTimer>();
@@ -111,7 +102,7 @@ int main(int argc, char** argv) {
              {.Stop = guarded(stop),
               .Pause = guarded([&form] { form.PauseButtonClick(); }),
               .TimerFired = guarded([&form] { form.ResumeTimerTimer(); }),
-              .Resized = [&bar] { bar->SetWidth(TerminalColumns()); },
+              .Resized = [&bar] { bar->SetWidth(orgkat::TerminalColumns()); },
               .Idle =
                   [&bar, &form] {
                     const auto& run = form.ActiveScraper();

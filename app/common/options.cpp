@@ -2,18 +2,17 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <stdexcept>
 
 #include "app/common/file_places.h"
+#include "platform/file_creation.h"
+#include "platform/path_text.h"
 #include "platform/tls_context.h"
 #include "scraper/proxy_file.h"
 #include "scraper/request_profile.h"
@@ -74,16 +73,17 @@ ConfigValues ReadConfigFile(const fs::path& path) {
   const auto status = fs::status(path, ec);
   if (!fs::exists(status)) return values;
   // A directory opens as a stream on some systems and reads as empty, which would hide the error.
-  if (!fs::is_regular_file(status)) throw UsageError(path.string() + ": is not a regular file");
+  if (!fs::is_regular_file(status))
+    throw UsageError(Utf8FromPath(path) + ": is not a regular file");
   std::ifstream in(path);
-  if (!in) throw UsageError(path.string() + ": cannot be read");
+  if (!in) throw UsageError(Utf8FromPath(path) + ": cannot be read");
   std::string line;
   int number = 0;
   while (std::getline(in, line)) {
     ++number;
     // Editors on some systems start a UTF-8 file with a byte-order mark.
     if (number == 1 && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
-    const auto where = path.string() + ":" + std::to_string(number) + ": ";
+    const auto where = Utf8FromPath(path) + ":" + std::to_string(number) + ": ";
     if (const auto hash = line.find('#'); hash != std::string::npos) line.erase(hash);
     line = Trim(line);
     if (line.empty()) continue;
@@ -94,7 +94,8 @@ ConfigValues ReadConfigFile(const fs::path& path) {
     if (key == "cert_dir") {
       if (value.empty()) throw UsageError(where + "cert_dir is empty");
       // A relative folder is taken from where the file is, not from wherever the program starts.
-      values.CertDir = (fs::absolute(path).parent_path() / value).lexically_normal().string();
+      values.CertDir =
+          Utf8FromPath((fs::absolute(path).parent_path() / PathFromUtf8(value)).lexically_normal());
       continue;
     }
     std::optional<std::string>* target = nullptr;
@@ -116,11 +117,11 @@ ConfigValues ReadConfigFile(const fs::path& path) {
 // option: the option or configuration key that named dir, for the message.
 std::string AbsoluteDirectory(const std::string& dir, const std::string& option) {
   std::error_code ec;
-  if (!fs::is_directory(dir, ec)) {
+  if (!fs::is_directory(PathFromUtf8(dir), ec)) {
     throw UsageError(option + ": '" + dir + "' is not an existing directory");
   }
-  auto text = fs::absolute(dir).lexically_normal().string();
-  if (text.empty() || text.back() != '/') text += '/';
+  auto text = Utf8FromPath(fs::absolute(PathFromUtf8(dir)).lexically_normal());
+  if (text.empty() || text.back() != PathSeparator()) text += PathSeparator();
   return text;
 }
 
@@ -312,22 +313,22 @@ ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<
 
     std::string continued_dir;
     if (app.count("--continue") > 0) {
-      const fs::path csv = fs::absolute(continue_file).lexically_normal();
-      const auto check = LoadContinuation(csv.string());
+      const fs::path csv = fs::absolute(PathFromUtf8(continue_file)).lexically_normal();
+      const auto check = LoadContinuation(Utf8FromPath(csv));
       if (!check.Plan) {
         return {std::nullopt, 2,
-                program + ": --continue " + csv.string() + ": " + check.Problem +
+                program + ": --continue " + Utf8FromPath(csv) + ": " + check.Problem +
                     "; nothing was changed\n",
                 true};
       }
       if (check.Plan->Remaining.empty()) {
         return {std::nullopt, 0,
-                program + ": --continue " + csv.string() + ": nothing remains, all " +
+                program + ": --continue " + Utf8FromPath(csv) + ": nothing remains, all " +
                     std::to_string(check.Plan->FoundCount) + " records are done\n",
                 true};
       }
       config.Continuation = std::make_shared<const ContinuationPlan>(*check.Plan);
-      continued_dir = csv.parent_path().string();
+      continued_dir = Utf8FromPath(csv.parent_path());
     }
     if (!output_dir.empty()) {
       config.OutputDir = AbsoluteDirectory(output_dir, "--output-dir");
@@ -337,7 +338,7 @@ ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<
     } else {
       try {
         config.OutputDir = DefaultOutputDir(window ? FrontEnd::Window : FrontEnd::Console,
-                                            programDir, folders, fs::current_path().string());
+                                            programDir, folders, Utf8FromPath(fs::current_path()));
       } catch (const std::runtime_error& e) {
         throw UsageError(e.what());
       }
@@ -347,8 +348,10 @@ ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<
     } else if (file.CertDir) {
       config.CertDir = AbsoluteDirectory(*file.CertDir, config_file + ": cert_dir");
     }
-    config.ProxyFile = proxy_file.empty() ? programDir + "proxy.txt"
-                                          : fs::absolute(proxy_file).lexically_normal().string();
+    config.ProxyFile =
+        proxy_file.empty()
+            ? programDir + "proxy.txt"
+            : Utf8FromPath(fs::absolute(PathFromUtf8(proxy_file)).lexically_normal());
     CheckProxyFile(config.ProxyFile, app.count("--proxy-file") > 0, options.Notices);
 
     // A week is far beyond any sensible inactivity limit and keeps the milliseconds in range.
@@ -370,19 +373,20 @@ namespace {
 // Creates, writes and removes a file, as a run will: a read-only mount, a folder the user may not
 // write to or a full disk fail here instead of after the list request.
 std::string OutputDirectoryProblem(const std::string& dir) {
-  const std::string probe = dir + ".orgkat-write-check-" + std::to_string(std::random_device{}());
-  std::FILE* file = std::fopen(probe.c_str(), "wx");
-  if (file == nullptr) {
-    return "no file can be created in the output directory " + dir + ": " + std::strerror(errno);
+  std::string path;
+  try {
+    OutputFile probe = CreateNumberedFile(dir, ".orgkat-write-check-",
+                                          static_cast<std::int32_t>(std::random_device{}()), "");
+    path = probe.Path();
+    probe.WriteAll("\n", 1);
+    probe.Close();
+  } catch (const std::exception& e) {
+    std::error_code ec;
+    if (!path.empty()) fs::remove(PathFromUtf8(path), ec);
+    return "no file can be created in the output directory " + dir + ": " + e.what();
   }
-  const bool written = std::fputc('\n', file) != EOF && std::fflush(file) == 0;
-  const int error = errno;
-  const bool closed = std::fclose(file) == 0;
-  std::remove(probe.c_str());
-  if (!written || !closed) {
-    return "nothing can be written in the output directory " + dir + ": " +
-           std::strerror(written ? errno : error);
-  }
+  std::error_code ec;
+  fs::remove(PathFromUtf8(path), ec);
   return {};
 }
 
@@ -391,10 +395,10 @@ std::string CertificateProblem(const RunConfig& config) {
   const auto tls = RequestSettings(config).Tls;
   if (!tls) return {};
   std::error_code ec;
-  const auto cwd = fs::current_path(ec).string();
+  const auto cwd = Utf8FromPath(fs::current_path(ec));
   std::string missing;
   for (const auto& name : {tls->CertFile, tls->PrivKeyFile}) {
-    if (!fs::exists(name, ec)) missing += (missing.empty() ? "" : ", ") + name;
+    if (!fs::exists(PathFromUtf8(name), ec)) missing += (missing.empty() ? "" : ", ") + name;
   }
   std::string problem;
   if (!missing.empty()) {

@@ -14,7 +14,8 @@ namespace orgkat {
 // beside the program, in the user's or the system's configuration folder) and the built-in
 // defaults have been merged (in that order of precedence).
 struct FrontEndOptions {
-  // hosts, output directory (absolute, ending in '/'), proxy file, timeout, the run to continue
+  // hosts, output directory (absolute, ending in the path separator), proxy file, timeout, the
+  // run to continue
   RunConfig Config;
   std::int32_t Limit = 5;
   bool NoOpen = false;  // orgkat-cli only
@@ -34,7 +35,7 @@ struct ParseOutcome {
 };
 
 // program: "orgkat" or "orgkat-cli" (the console program also takes --no-open).
-// programDir: the directory holding the executable, ending in '/'.
+// programDir: the directory holding the executable, ending in the path separator.
 // folders: where orgkat.conf is also looked for and where the window's output goes when the
 // program's directory cannot take it.
 ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<std::string>& args,

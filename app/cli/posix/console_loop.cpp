@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -60,14 +61,44 @@ void Install(int signal, void (*handler)(int)) {
   sigaction(signal, &action, nullptr);
 }
 
+void ReadSignals(int pipe_read, const ConsoleLoop::Actions& actions) {
+  char buffer[64];
+  ssize_t n;
+  while ((n = read(pipe_read, buffer, sizeof buffer)) > 0) {
+    for (ssize_t i = 0; i < n; ++i) {
+      if (buffer[i] == kStop) actions.Stop();
+      if (buffer[i] == kPause) actions.Pause();
+      if (buffer[i] == kResize && actions.Resized) actions.Resized();
+    }
+  }
+}
+
+// False at the end of input: no more keys to watch.
+bool ReadKeys(const ConsoleLoop::Actions& actions) {
+  char buffer[64];
+  const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+  if (n <= 0) return false;
+  for (ssize_t i = 0; i < n; ++i) {
+    if (buffer[i] == 'p' || buffer[i] == 'P') actions.Pause();
+    if (buffer[i] == 's' || buffer[i] == 'S') actions.Stop();
+  }
+  return true;
+}
+
 }  // namespace
 
-ConsoleLoop::ConsoleLoop() {
+struct ConsoleLoop::System {
+  int pipe_read = -1;
+  int pipe_write = -1;
+  bool keys = false;  // stdin is a terminal in non-canonical mode
+};
+
+ConsoleLoop::ConsoleLoop() : system_(std::make_unique<System>()) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("cannot create a pipe");
-  pipe_read_ = fds[0];
-  pipe_write_ = fds[1];
-  g_signal_pipe = pipe_write_;
+  system_->pipe_read = fds[0];
+  system_->pipe_write = fds[1];
+  g_signal_pipe = system_->pipe_write;
   g_erase_line = isatty(STDERR_FILENO) == 1;
   Install(SIGINT, OnSignal);
   Install(SIGTERM, OnSignal);
@@ -83,7 +114,7 @@ ConsoleLoop::ConsoleLoop() {
     raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
     raw.c_cc[VMIN] = 1;
     raw.c_cc[VTIME] = 0;
-    keys_ = tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0;
+    system_->keys = tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0;
   }
 }
 
@@ -96,12 +127,12 @@ ConsoleLoop::~ConsoleLoop() {
   Install(SIGUSR1, SIG_DFL);
   Install(SIGWINCH, SIG_DFL);
   g_signal_pipe = -1;
-  close(pipe_read_);
-  close(pipe_write_);
+  close(system_->pipe_read);
+  close(system_->pipe_write);
 }
 
 std::function<void()> ConsoleLoop::WakeFunction() const {
-  const int fd = pipe_write_;
+  const int fd = system_->pipe_write;
   // A full pipe already wakes the loop, so a failed write loses nothing.
   return [fd] { [[maybe_unused]] auto n = write(fd, &kWake, 1); };
 }
@@ -118,40 +149,27 @@ void ConsoleLoop::Run(UiCallQueue& queue, ConsoleResumeTimer& timer, const Actio
           *deadline - ConsoleResumeTimer::Clock::now());
       timeout_ms = static_cast<int>(std::max<std::int64_t>(0, left.count()));
     }
-    pollfd fds[2] = {{pipe_read_, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
-    const int ready = poll(fds, keys_ ? 2 : 1, timeout_ms);
+    pollfd fds[2] = {{system_->pipe_read, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+    const int ready = poll(fds, system_->keys ? 2 : 1, timeout_ms);
     if (ready < 0 && errno != EINTR) throw std::runtime_error("poll failed");
-    if (ready > 0 && (fds[0].revents & POLLIN)) ReadSignals(actions);
-    if (ready > 0 && keys_ && (fds[1].revents & (POLLIN | POLLHUP))) ReadKeys(actions);
+    if (ready > 0 && (fds[0].revents & POLLIN)) ReadSignals(system_->pipe_read, actions);
+    if (ready > 0 && system_->keys && (fds[1].revents & (POLLIN | POLLHUP))) {
+      system_->keys = ReadKeys(actions);
+    }
 
     const auto deadline = timer.Deadline();
     if (deadline && *deadline <= ConsoleResumeTimer::Clock::now()) actions.TimerFired();
   }
 }
 
-void ConsoleLoop::ReadSignals(const Actions& actions) {
-  char buffer[64];
-  ssize_t n;
-  while ((n = read(pipe_read_, buffer, sizeof buffer)) > 0) {
-    for (ssize_t i = 0; i < n; ++i) {
-      if (buffer[i] == kStop) actions.Stop();
-      if (buffer[i] == kPause) actions.Pause();
-      if (buffer[i] == kResize && actions.Resized) actions.Resized();
-    }
-  }
+bool ProgressLineShown() {
+  return isatty(STDERR_FILENO) == 1;
 }
 
-void ConsoleLoop::ReadKeys(const Actions& actions) {
-  char buffer[64];
-  const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
-  if (n <= 0) {
-    keys_ = false;  // end of input: no more keys to watch
-    return;
-  }
-  for (ssize_t i = 0; i < n; ++i) {
-    if (buffer[i] == 'p' || buffer[i] == 'P') actions.Pause();
-    if (buffer[i] == 's' || buffer[i] == 'S') actions.Stop();
-  }
+int TerminalColumns() {
+  winsize size{};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return 80;
 }
 
 }  // namespace orgkat

@@ -1,4 +1,4 @@
-#include "app/cli/desktop_open.h"
+#include "platform/desktop_open.h"
 
 #include <fcntl.h>
 #include <sys/wait.h>

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/common/options.h"
+
+namespace orgkat {
+
+class GradientProgressBar;
+class TRunHandlers;
+class TScraper;
+class Win32ResumeTimer;
+
+// Caption of the error message box.
+inline constexpr const wchar_t* kApplicationTitle = L"Парсер Orgkat";
+
+// The main window: starts a run, pauses, resumes and stops it, and shows its log and progress.
+// Laid out in pixels at 96 dpi, scaled to the DPI of the monitor it stands on.
+class TMainForm {
+ public:
+  // processPendingEvents: run by progress reports to keep the window responsive during a run.
+  TMainForm(FrontEndOptions options, HINSTANCE instance,
+            std::function<void()> processPendingEvents);
+  TMainForm(const TMainForm&) = delete;
+  TMainForm& operator=(const TMainForm&) = delete;
+  ~TMainForm();
+
+  HWND Handle() const { return window_; }
+
+  // The controls, in the order of the window's layout.
+  std::shared_ptr<GradientProgressBar> ProgressBar;
+  HWND LogsMemo = nullptr;
+  HWND Label2 = nullptr;
+  HWND StartButton = nullptr;
+  HWND StopButton = nullptr;
+  HWND PauseButton = nullptr;
+  // What every run of this window is given; checked again at every start.
+  std::shared_ptr<const RunConfig> Config;
+  std::shared_ptr<Win32ResumeTimer> ResumeTimer;
+
+  const std::shared_ptr<TScraper>& ActiveScraper() const;
+
+  void StartButtonClick();
+  void PauseButtonClick();
+  void StopButtonClick();
+  void ResumeTimerTimer();
+
+  // Shows a failure to the operator in an error message box.
+  void ShowError(const std::string& message);
+  // Shows what the operator should know before a run in a warning message box.
+  void ShowNotice(const std::string& message);
+
+ private:
+  struct FontDeleter {
+    void operator()(HFONT font) const { DeleteObject(font); }
+  };
+  using Font = std::unique_ptr<std::remove_pointer_t<HFONT>, FontDeleter>;
+
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+  LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
+  void CreateControls(HINSTANCE instance);
+  // Fonts and fixed places for the window's DPI; Layout places what follows the window's size.
+  void ApplyDpi();
+  void Layout();
+  int Scale(int pixelsAt96) const;
+
+  // Runs a handler; a failure that escapes it is shown and the message loop goes on.
+  template <typename Handler>
+  void Guarded(Handler handler);
+
+  HWND window_ = nullptr;
+  UINT dpi_ = USER_DEFAULT_SCREEN_DPI;
+  Font font_;
+  Font start_font_;
+  std::unique_ptr<TRunHandlers> Handlers;
+  std::shared_ptr<int> alive_ = std::make_shared<int>();
+};
+
+}  // namespace orgkat
