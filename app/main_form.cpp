@@ -83,13 +83,12 @@ TMainForm::TMainForm(FrontEndOptions options, QWidget* parent) : QWidget(parent)
   ResumeTimer = new QTimer(this);
   ResumeTimer->setSingleShot(true);
 
-  Config = std::make_shared<const RunConfig>(std::move(options.Config));
   Handlers = std::make_unique<TRunHandlers>(
       TRunHandlers::Controls{std::make_shared<QtLogView>(LogsMemo),
                              std::make_shared<QtProgressBar>(ProgressBar),
                              std::make_shared<QtStartControl>(StartButton),
                              std::make_shared<QtResumeTimer>(ResumeTimer)},
-      Config, options.Limit);
+      std::make_shared<const RunConfig>(std::move(options.Config)), options.Limit);
   Handlers->ProcessPendingEvents = [] { QCoreApplication::processEvents(); };
   QPointer<TMainForm> self(this);
   Handlers->OnLogFileFailure = [self](const std::string& message) {
@@ -134,17 +133,8 @@ const std::shared_ptr<TScraper>& TMainForm::ActiveScraper() const {
 }
 
 void TMainForm::StartButtonClick() {
-  // The checks depend on the moment (a disk fills, certificate files are moved), so they are made
-  // at every start, before the run is created.
-  if (!Handlers->ActiveScraper()) {
-    const auto readiness = CheckBeforeRun(*Config);
-    if (!readiness.Error.empty()) {
-      ShowError(readiness.Error);
-      return;
-    }
-    for (const auto& notice : readiness.Notices) ShowNotice(notice);
-  }
-  Handlers->StartButtonClick();
+  Handlers->CheckedStart([this](const std::string& error) { ShowError(error); },
+                         [this](const std::string& notice) { ShowNotice(notice); });
 }
 
 void TMainForm::PauseButtonClick() {

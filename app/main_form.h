@@ -60,7 +60,6 @@ class TMainForm : public QWidget {
   void Guarded(Handler handler);
 
   std::unique_ptr<TRunHandlers> Handlers;
-  std::shared_ptr<const RunConfig> Config;
 };
 
 }  // namespace orgkat

@@ -1,5 +1,6 @@
 #include "app/common/run_handlers.h"
 
+#include "app/common/options.h"
 #include "platform/timestamp.h"
 
 namespace orgkat {
@@ -58,6 +59,19 @@ void TRunHandlers::StartButtonClick() {
     owned_.reset();
     throw;
   }
+}
+
+void TRunHandlers::CheckedStart(const std::function<void(const std::string&)>& showError,
+                                const std::function<void(const std::string&)>& showNotice) {
+  if (!active_) {
+    const auto readiness = CheckBeforeRun(*config_);
+    if (!readiness.Error.empty()) {
+      showError(readiness.Error);
+      return;
+    }
+    for (const auto& notice : readiness.Notices) showNotice(notice);
+  }
+  StartButtonClick();
 }
 
 void TRunHandlers::PauseButtonClick() {

@@ -31,6 +31,11 @@ class TRunHandlers {
   ~TRunHandlers();
 
   void StartButtonClick();
+  // The window's start: first the checks that depend on the moment (a disk fills, certificate
+  // files are moved), made before the run is created; an error refuses the run, notices are shown
+  // and the run starts.
+  void CheckedStart(const std::function<void(const std::string&)>& showError,
+                    const std::function<void(const std::string&)>& showNotice);
   void PauseButtonClick();
   void StopButtonClick();
   void ResumeTimerTimer();

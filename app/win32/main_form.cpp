@@ -80,11 +80,10 @@ TMainForm::TMainForm(FrontEndOptions options, HINSTANCE instance,
   }
   ApplyDpi();
 
-  Config = std::make_shared<const RunConfig>(std::move(options.Config));
   Handlers = std::make_unique<TRunHandlers>(
       TRunHandlers::Controls{std::make_shared<Win32LogView>(LogsMemo), ProgressBar,
                              std::make_shared<Win32StartControl>(StartButton), ResumeTimer},
-      Config, options.Limit);
+      std::make_shared<const RunConfig>(std::move(options.Config)), options.Limit);
   Handlers->ProcessPendingEvents = std::move(processPendingEvents);
   // A run may outlive the form: its report of a failed log file then finds no form to show it.
   Handlers->OnLogFileFailure = [this,
@@ -201,17 +200,8 @@ void TMainForm::ShowNotice(const std::string& message) {
 }
 
 void TMainForm::StartButtonClick() {
-  // The checks depend on the moment (a disk fills, certificate files are moved), so they are made
-  // at every start, before the run is created.
-  if (!Handlers->ActiveScraper()) {
-    const auto readiness = CheckBeforeRun(*Config);
-    if (!readiness.Error.empty()) {
-      ShowError(readiness.Error);
-      return;
-    }
-    for (const auto& notice : readiness.Notices) ShowNotice(notice);
-  }
-  Handlers->StartButtonClick();
+  Handlers->CheckedStart([this](const std::string& error) { ShowError(error); },
+                         [this](const std::string& notice) { ShowNotice(notice); });
 }
 
 void TMainForm::PauseButtonClick() {

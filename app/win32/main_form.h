@@ -38,8 +38,6 @@ class TMainForm {
   HWND StartButton = nullptr;
   HWND StopButton = nullptr;
   HWND PauseButton = nullptr;
-  // What every run of this window is given; checked again at every start.
-  std::shared_ptr<const RunConfig> Config;
   std::shared_ptr<Win32ResumeTimer> ResumeTimer;
 
   const std::shared_ptr<TScraper>& ActiveScraper() const;
