@@ -2,8 +2,6 @@
 #include <QDesktopServices>
 #include <QMessageBox>
 #include <QUrl>
-#include <cstdio>
-#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -61,17 +59,13 @@ int main(int argc, char** argv) {
   auto queue = orgkat::MakeQtUiQueue();
   orgkat::SetUiQueue(queue);
 
-  const int status = [&] {
-    orgkat::TMainForm form(*parsed.Options);
-    form.show();
-    for (const auto& notice : parsed.Options->Notices) form.ShowNotice(notice);
-    return QApplication::exec();
-  }();
-
-  // Closing the window abandons an active run: its threads' next UI-thread calls fail instead of
-  // waiting for a UI that is gone, and the process ends here without running static destructors
-  // under those live threads. What the result file already holds stays on disk.
+  orgkat::TMainForm form(*parsed.Options);
+  form.show();
+  for (const auto& notice : parsed.Options->Notices) form.ShowNotice(notice);
+  const int status = QApplication::exec();
+  // Closing the window ends an active run at once: from here its threads' UI-thread calls fail
+  // instead of waiting for a UI that is gone, so the form's handlers can stop the run, cancel its
+  // requests and join it as the form goes. What the result file already holds stays on disk.
   queue->Shutdown();
-  std::fflush(nullptr);
-  std::_Exit(status);
+  return status;
 }

@@ -55,11 +55,11 @@ int main(int argc, char** argv) {
   const Clock::time_point start = Clock::now();
   std::thread reporter([&] {
     for (int i = 0; i < kLines; ++i) {
-      worker->LogMessageText =
+      const std::string message =
           "ERROR_Connection timed out для https://api.orgkat.example/api/"
           "eduoffices/" +
           std::to_string(i) + ".json";
-      queue->Call([&] { worker->AppendLog(); });
+      queue->Call([&] { worker->AppendLog(message); });
     }
     done = true;
   });

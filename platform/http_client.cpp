@@ -1,6 +1,8 @@
 #include "platform/http_client.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cctype>
 #include <charconv>
 #include <memory>
 #include <optional>
@@ -14,6 +16,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/address_v4.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/ssl/error.hpp>
 #include <boost/asio/ssl/stream.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -41,10 +44,76 @@ using tcp = asio::ip::tcp;
 using boost::system::error_code;
 
 constexpr char kTimeoutText[] = "Request aborted on timeout";
-constexpr char kPrematureCloseText[] = "HTTP no status code (connection closed prematurely)";
-constexpr char kTlsSetupFailedText[] = "Connection aborted on request";
-constexpr char kResolveFailedText[] = "can't resolve hostname to IP address";
 constexpr int kFailureStatus = 404;
+
+// What ended a request, carried as a value until its text is made (in FailureText, the one place
+// that makes them; the retry-pause rule below reads those texts).
+enum class FailureKind {
+  kUnsupportedProtocol,  // detail: the scheme
+  kResolve,
+  kTimeout,
+  kSocketOpen,  // code: the errno of the socket that could not be made
+  kConnect,     // code: the errno of the last connection attempt
+  kTlsSetup,
+  kServerName,
+  kHandshake,        // detail: the TLS library's reason
+  kHeaderLineBreak,  // detail: the header line up to its break
+  kRequestLineBreak,
+  kPrematureClose,
+  kInvalidStatus,  // code: the status
+  kTooManyInterim,
+  kBodyLimit,       // code: the limit in bytes
+  kChunkLineLimit,  // code: the limit in bytes
+  kCancelled,
+};
+
+struct Failure {
+  Failure(FailureKind failure_kind, std::string failure_detail = {},
+          unsigned long long failure_code = 0)
+      : kind(failure_kind), detail(std::move(failure_detail)), code(failure_code) {}
+  FailureKind kind;
+  std::string detail;
+  unsigned long long code;
+};
+
+std::string FailureText(const Failure& failure) {
+  switch (failure.kind) {
+    case FailureKind::kUnsupportedProtocol:
+      return "Protocol \"" + failure.detail + "\" not implemented";
+    case FailureKind::kResolve:
+      return "can't resolve hostname to IP address";
+    case FailureKind::kTimeout:
+      return kTimeoutText;
+    case FailureKind::kSocketOpen:
+      return "can't connect: " + WinsockErrorText(static_cast<int>(failure.code));
+    case FailureKind::kConnect:
+      return WinsockErrorText(static_cast<int>(failure.code));
+    case FailureKind::kTlsSetup:
+      return "Connection aborted on request";
+    case FailureKind::kServerName:
+      return "SSL handshake failed - can't set the server name";
+    case FailureKind::kHandshake:
+      return "SSL handshake failed - " + failure.detail;
+    case FailureKind::kHeaderLineBreak:
+      return "Header line holds a line break: " + failure.detail;
+    case FailureKind::kRequestLineBreak:
+      return "Request line holds a line break";
+    case FailureKind::kPrematureClose:
+      return "HTTP no status code (connection closed prematurely)";
+    case FailureKind::kInvalidStatus:
+      return "HTTP invalid status code " + std::to_string(failure.code);
+    case FailureKind::kTooManyInterim:
+      return "HTTP too many interim responses";
+    case FailureKind::kBodyLimit:
+      return "Response body exceeds the limit of " + std::to_string(failure.code) + " bytes";
+    case FailureKind::kChunkLineLimit:
+      return "Chunk extension or trailer line exceeds the limit of " +
+             std::to_string(failure.code) + " bytes";
+    case FailureKind::kCancelled:
+      return "Request cancelled";
+  }
+  return {};
+}
 constexpr int kMaxInterimResponses = 8;
 
 using ResponseParser = http::response_parser<http::string_body>;
@@ -81,6 +150,7 @@ class AsioHttpClient final : public IHttpClient {
 
   ~AsioHttpClient() override {
     connection_.reset();
+    // A cancel posted but never served runs here, while every member it touches still lives.
     resolver_.cancel();
     io_.restart();
     io_.poll();
@@ -90,19 +160,38 @@ class AsioHttpClient final : public IHttpClient {
   int StatusCode() const override { return status_; }
   const std::string& ReasonPhrase() const override { return reason_; }
   void ServeEvents(std::chrono::milliseconds max_wait) override;
+  void Cancel() override;
 
  private:
   enum class Step { kConnect, kTls, kExchange };
 
-  [[noreturn]] void Fail(int status, std::string reason) {
+  [[noreturn]] void Fail(int status, const Failure& failure) {
     status_ = status;
-    reason_ = std::move(reason);
+    Fail(failure);
+  }
+  // The status line stays as the last response left it.
+  [[noreturn]] void Fail(const Failure& failure) {
+    reason_ = FailureText(failure);
     throw HttpError(reason_);
   }
-  [[noreturn]] void FailUnchanged() { throw HttpError(reason_); }
+  // A transport failure without a text of its own: the reason phrase stays as it was.
+  [[noreturn]] void FailUnchanged() {
+    FailIfCancelled();
+    throw HttpError(reason_);
+  }
   [[noreturn]] void FailOnTimeout() {
     connection_.reset();
-    Fail(kFailureStatus, kTimeoutText);
+    Fail(kFailureStatus, {FailureKind::kTimeout});
+  }
+  void FailIfCancelled() {
+    if (cancelled_) Fail(kFailureStatus, {FailureKind::kCancelled});
+  }
+  // On the client's thread, from the io_context: ends whatever waits on the network.
+  void AbortPending() {
+    resolver_.cancel();
+    if (!connection_) return;
+    error_code ignored;
+    connection_->Tcp().socket().cancel(ignored);
   }
 
   // Runs one asynchronous operation on the client's own io_context until it has completed;
@@ -113,6 +202,8 @@ class AsioHttpClient final : public IHttpClient {
       std::optional<error_code> ec;
       std::size_t bytes = 0;
     };
+    // A cancel posted after this test is served by the loop below and ends the operation.
+    FailIfCancelled();
     auto outcome = std::make_shared<Outcome>();
     initiate([outcome](error_code ec, auto&&... rest) {
       outcome->ec = ec;
@@ -160,11 +251,13 @@ class AsioHttpClient final : public IHttpClient {
   std::string reason_;
   bool had_response_ = false;
   bool last_response_http10_ = false;
+  std::atomic<bool> cancelled_{false};
   std::chrono::steady_clock::time_point deadline_;
 };
 
 void AsioHttpClient::Get(const std::string& url, std::string& body) {
   body.clear();
+  FailIfCancelled();
   deadline_ =
       std::chrono::steady_clock::now() +
       (settings_.RequestLimit.count() > 0 ? settings_.RequestLimit : 10 * settings_.Timeout);
@@ -172,7 +265,7 @@ void AsioHttpClient::Get(const std::string& url, std::string& body) {
   for (int redirects = 0;; ++redirects) {
     const UrlParts parts = SplitUrl(current);
     if (parts.scheme != "http" && parts.scheme != "https") {
-      Fail(501, "Protocol \"" + parts.scheme + "\" not implemented");
+      Fail(501, {FailureKind::kUnsupportedProtocol, parts.scheme});
     }
     Open(parts);
     const bool via_proxy = !settings_.Proxy.empty();
@@ -195,8 +288,15 @@ void AsioHttpClient::Get(const std::string& url, std::string& body) {
   }
 }
 
+void AsioHttpClient::Cancel() {
+  cancelled_ = true;
+  // Posting is the one thing an io_context allows from any thread; the abort itself runs on the
+  // client's own thread, inside its next or current wait.
+  asio::post(io_, [this] { AbortPending(); });
+}
+
 void AsioHttpClient::ServeEvents(std::chrono::milliseconds max_wait) {
-  if (!connection_) return;
+  if (!connection_ || cancelled_) return;
   // Between requests the server has nothing to say: a readable socket means it closed the
   // connection (or broke the protocol), so the connection is dropped either way.
   auto& socket = connection_->Tcp().socket();
@@ -208,7 +308,7 @@ void AsioHttpClient::ServeEvents(std::chrono::milliseconds max_wait) {
   });
   io_.restart();
   while (io_.run_one() > 0) {
-    if (*readable) timer.cancel();
+    if (*readable || cancelled_) timer.cancel();
   }
   if (*readable) connection_.reset();
 }
@@ -262,13 +362,15 @@ tcp::resolver::results_type AsioHttpClient::Resolve(const std::string& host,
                             outcome->ec = ec;
                             outcome->results = std::move(results);
                           });
+  FailIfCancelled();
   io_.restart();
   while (!outcome->ec && !outcome->timed_out && io_.run_one() > 0) {
   }
   timer.cancel();
-  if (outcome->timed_out) Fail(kFailureStatus, kTimeoutText);
+  FailIfCancelled();
+  if (outcome->timed_out) Fail(kFailureStatus, {FailureKind::kTimeout});
   if (!outcome->ec || *outcome->ec || outcome->results.empty()) {
-    Fail(kFailureStatus, kResolveFailedText);
+    Fail(kFailureStatus, {FailureKind::kResolve});
   }
   return outcome->results;
 }
@@ -299,7 +401,7 @@ void AsioHttpClient::ConnectTcp(const std::string& host, const std::string& port
     connection_->plain->socket().open(tcp::v4(), ec);
     if (ec) {
       connection_.reset();
-      Fail(kFailureStatus, "can't connect: " + WinsockErrorText(ec.value()));
+      Fail(kFailureStatus, {FailureKind::kSocketOpen, {}, static_cast<unsigned>(ec.value())});
     }
     // The TLS handshake sends several small records in a row; Nagle's algorithm would hold
     // each back until the peer's delayed acknowledgement.
@@ -309,9 +411,10 @@ void AsioHttpClient::ConnectTcp(const std::string& host, const std::string& port
         [&](auto handler) { connection_->plain->async_connect(endpoint, std::move(handler)); });
     if (!last_error) return;
     if (last_error == beast::error::timeout) FailOnTimeout();
+    FailIfCancelled();
   }
   connection_.reset();
-  Fail(kFailureStatus, WinsockErrorText(last_error.value()));
+  Fail(kFailureStatus, {FailureKind::kConnect, {}, static_cast<unsigned>(last_error.value())});
 }
 
 void AsioHttpClient::Handshake(const std::string& server_name) {
@@ -321,14 +424,14 @@ void AsioHttpClient::Handshake(const std::string& server_name) {
     context = &tls_context_->Get();
   } catch (const TlsSetupError&) {
     connection_.reset();
-    Fail(kFailureStatus, kTlsSetupFailedText);
+    Fail(kFailureStatus, {FailureKind::kTlsSetup});
   }
   auto& conn = *connection_;
   conn.tls.emplace(std::move(*conn.plain), *context);
   conn.plain.reset();
   if (!SSL_set_tlsext_host_name(conn.tls->native_handle(), server_name.c_str())) {
     connection_.reset();
-    Fail(kFailureStatus, "SSL handshake failed - can't set the server name");
+    Fail(kFailureStatus, {FailureKind::kServerName});
   }
   ArmTimer();
   const error_code ec = Await([&](auto handler) {
@@ -337,6 +440,7 @@ void AsioHttpClient::Handshake(const std::string& server_name) {
   if (!ec) return;
   if (ec == beast::error::timeout) FailOnTimeout();
   connection_.reset();
+  FailIfCancelled();
   if (reason_.empty()) {
     std::string why = ec.message();
     if (ec.category() == asio::error::get_ssl_category()) {
@@ -344,7 +448,7 @@ void AsioHttpClient::Handshake(const std::string& server_name) {
         why = text;
       }
     }
-    reason_ = "SSL handshake failed - " + why;
+    reason_ = FailureText({FailureKind::kHandshake, why});
   }
   status_ = kFailureStatus;
   throw HttpError(reason_);
@@ -357,15 +461,13 @@ std::string AsioHttpClient::HeaderBlock(const std::string& method, const std::st
   for (const auto& line : lines) {
     // A line break inside a value would start a header line of its own on the wire.
     if (HasLineBreak(line)) {
-      reason_ = "Header line holds a line break: " + line.substr(0, line.find_first_of("\r\n"));
-      throw HttpError(reason_);
+      Fail({FailureKind::kHeaderLineBreak, line.substr(0, line.find_first_of("\r\n"))});
     }
     block += line;
     block += "\r\n";
   }
   if (HasLineBreak(request_line)) {
-    reason_ = "Request line holds a line break";
-    throw HttpError(reason_);
+    Fail({FailureKind::kRequestLineBreak});
   }
   block += "\r\n";
   return block;
@@ -402,8 +504,7 @@ void AsioHttpClient::ReadResponse(ResponseParser& parser, bool header_only) {
     if (conn.buffer.size() >= settings_.MaxChunkLineBytes) {
       connection_.reset();
       Fail(static_cast<int>(parser.get().result_int()),
-           "Chunk extension or trailer line exceeds the limit of " +
-               std::to_string(settings_.MaxChunkLineBytes) + " bytes");
+           {FailureKind::kChunkLineLimit, {}, settings_.MaxChunkLineBytes});
     }
     // Armed again before every read, so the inactivity limit restarts with every byte received,
     // in the header block as in the body.
@@ -441,13 +542,12 @@ void AsioHttpClient::FailRead(const ResponseParser& parser, error_code ec) {
   connection_.reset();
   if (ec == http::error::body_limit) {
     status_ = static_cast<int>(parser.get().result_int());
-    Fail(status_,
-         "Response body exceeds the limit of " + std::to_string(settings_.MaxBodyBytes) + " bytes");
+    Fail(status_, {FailureKind::kBodyLimit, {}, settings_.MaxBodyBytes});
   }
   if (!parser.is_header_done() &&
       (ec == http::error::end_of_stream || ec == http::error::partial_message ||
        ec == asio::error::eof || ec == ssl::error::stream_truncated)) {
-    Fail(0, kPrematureCloseText);
+    Fail(0, {FailureKind::kPrematureClose});
   }
   FailUnchanged();
 }
@@ -469,7 +569,7 @@ Response AsioHttpClient::Exchange(const UrlParts& url, const std::string& target
     if (parser.get().result_int() < 200) {
       if (interim < kMaxInterimResponses) continue;
       connection_.reset();
-      Fail(0, "HTTP too many interim responses");
+      Fail(0, {FailureKind::kTooManyInterim});
     }
     KeepOrClose(parser);
     return parser.release();
@@ -482,7 +582,7 @@ void AsioHttpClient::RejectInvalidStatus(const Response& response) {
   const unsigned status = response.result_int();
   if (status >= 100 && status <= 599) return;
   connection_.reset();
-  Fail(0, "HTTP invalid status code " + std::to_string(status));
+  Fail(0, {FailureKind::kInvalidStatus, {}, status});
 }
 
 std::optional<Response> AsioHttpClient::OpenTunnel(const UrlParts& url) {
@@ -523,6 +623,14 @@ void AsioHttpClient::KeepOrClose(const ResponseParser& parser) {
 }
 
 }  // namespace
+
+bool CallsForRetryPause(const std::string& message, const std::string& reason_phrase) {
+  std::string lower = message;
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return lower.find("socket") != std::string::npos || message.find("#10061") != std::string::npos ||
+         reason_phrase == kTimeoutText;
+}
 
 std::unique_ptr<IHttpClient> CreateHttpClient(const HttpClientSettings& settings) {
   return std::make_unique<AsioHttpClient>(settings);

@@ -47,7 +47,7 @@ class HttpError : public std::runtime_error {
 };
 
 // A synchronous HTTP/1.1 client, used on one thread: every call, and every event it serves,
-// runs on the calling thread.
+// runs on the calling thread. Only Cancel may be called from another thread.
 class IHttpClient {
  public:
   virtual ~IHttpClient() = default;
@@ -59,7 +59,15 @@ class IHttpClient {
   // Serves pending network events (a kept-alive connection closed by its server, for example)
   // for at most max_wait, returning early when there is nothing to serve.
   virtual void ServeEvents(std::chrono::milliseconds max_wait) = 0;
+  // Any thread: ends the request in progress and ServeEvents at once, and makes every later
+  // request fail without touching the network.
+  virtual void Cancel() = 0;
 };
+
+// Whether a failed request calls for a pause before the next attempt: a refused connection
+// ("#10061"), a socket-layer failure ("socket" in any letter case) or the inactivity limit (the
+// reason phrase "Request aborted on timeout", exactly). Decided on the texts the client makes.
+bool CallsForRetryPause(const std::string& message, const std::string& reason_phrase);
 
 using HttpClientFactory = std::function<std::unique_ptr<IHttpClient>(const HttpClientSettings&)>;
 

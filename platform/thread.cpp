@@ -14,28 +14,32 @@ std::shared_ptr<IUiQueue> RequireQueue(const std::shared_ptr<IUiQueue>& queue) {
   return queue;
 }
 
+class RealSleeper final : public ISleeper {
+ public:
+  void Sleep(std::chrono::milliseconds duration) override { std::this_thread::sleep_for(duration); }
+};
+
 }  // namespace
+
+std::shared_ptr<ISleeper> SystemSleeper() {
+  static const auto sleeper = std::make_shared<RealSleeper>();
+  return sleeper;
+}
 
 TThread::TThread() = default;
 
 TThread::~TThread() {
-  if (!thread_.joinable()) return;
-  // The last reference can go on the thread itself (a thread that frees itself); it cannot
-  // wait for its own end.
-  if (thread_.get_id() == std::this_thread::get_id()) {
-    thread_.detach();
-  } else {
-    thread_.join();
-  }
+  WaitFor();
 }
 
 void TThread::Resume() {
   std::lock_guard lock(mutex_);
   suspended_ = false;
   if (!started_) {
-    started_ = true;
     if (!UiQueue) UiQueue = CurrentUiQueue();
-    thread_ = std::thread(&TThread::Run, this, shared_from_this());
+    thread_ = std::thread(&TThread::Run, this);
+    id_ = thread_.get_id();
+    started_ = true;
   }
   changed_.notify_all();
 }
@@ -64,12 +68,15 @@ bool TThread::Finished() const {
 }
 
 void TThread::WaitFor() {
-  if (FreeOnTerminate) throw std::logic_error("WaitFor on a thread that frees itself");
-  std::unique_lock lock(mutex_);
-  if (started_ && thread_.get_id() == std::this_thread::get_id()) {
-    throw std::logic_error("WaitFor on the thread's own thread");
+  {
+    std::lock_guard lock(mutex_);
+    if (!started_) return;
+    if (id_ == std::this_thread::get_id()) {
+      throw std::logic_error("WaitFor on the thread's own thread");
+    }
   }
-  changed_.wait(lock, [&] { return !started_ || finished_; });
+  std::lock_guard join(join_mutex_);
+  if (thread_.joinable()) thread_.join();
 }
 
 void TThread::Synchronize(const std::function<void()>& op) {
@@ -86,7 +93,7 @@ void TThread::Synchronize(const std::function<void()>& op) {
 }
 
 void TThread::Sleep(std::chrono::milliseconds duration) {
-  std::this_thread::sleep_for(duration);
+  Sleeper->Sleep(duration);
   WaitWhilePaused();
 }
 
@@ -95,7 +102,7 @@ void TThread::WaitWhilePaused() {
   changed_.wait(lock, [&] { return !suspended_; });
 }
 
-void TThread::Run(std::shared_ptr<TThread> self) {
+void TThread::Run() {
   try {
     Execute();
   } catch (...) {
@@ -113,8 +120,6 @@ void TThread::Run(std::shared_ptr<TThread> self) {
     finished_ = true;
   }
   changed_.notify_all();
-  // May destroy the object on this thread; nothing of it is touched after this.
-  self.reset();
 }
 
 }  // namespace orgkat

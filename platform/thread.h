@@ -12,11 +12,23 @@ namespace orgkat {
 
 class IUiQueue;
 
+// How a thread waits out a stretch of time. Tests hand in one that moves a manual clock on, so
+// pacing rules are checked without waiting in real time.
+class ISleeper {
+ public:
+  virtual ~ISleeper() = default;
+  virtual void Sleep(std::chrono::milliseconds duration) = 0;
+};
+
+// The real clock's sleep.
+std::shared_ptr<ISleeper> SystemSleeper();
+
 // A thread object in the manner of the run's classes: created suspended, started by Resume, with a
-// termination flag that the body tests at its own points. Objects are always shared-owned
-// (std::make_shared): a running thread holds a reference to its own object, so nothing it can
-// still reach is freed under it. Destroying the object from another thread waits for the thread
-// to end; when the last reference goes on the thread itself, the thread is detached.
+// termination flag that the body tests at its own points. The object belongs to its owner, which
+// joins the thread: WaitFor, or the destructor, which waits for a started thread to end. The body
+// never keeps its own object alive, so the owner decides when it goes; a derived class whose body
+// uses its own members waits in its own destructor, before they go. The last reference must not
+// be let go on the thread itself, which cannot join itself.
 //
 // Pause is a gate, not a hard suspension: the body stops at its next UI-thread call (before it is
 // queued and again before it returns, so a call during which the object was suspended does not
@@ -36,17 +48,16 @@ class TThread : public std::enable_shared_from_this<TThread> {
   bool Terminated() const;
   // True once Execute has returned and the end-of-thread notice has run.
   bool Finished() const;
-  // Blocks until the thread has ended (returns at once if it never started). Not allowed on a
-  // FreeOnTerminate object, whose lifetime ends with its thread.
+  // Blocks until the thread has ended and joins it (returns at once if it never started). Any
+  // thread but the object's own may call it, as often as it likes.
   void WaitFor();
 
-  // True: the object belongs to its running thread and nobody waits for it (the run controller).
-  // False: its owner waits for it with WaitFor before letting it go (the fetch worker).
-  bool FreeOnTerminate = false;
   // Called on the UI thread after Execute has returned, before Finished turns true.
   std::function<void()> OnTerminate;
   // The queue for Synchronize; the process-wide queue when not set before Resume.
   std::shared_ptr<IUiQueue> UiQueue;
+  // What Sleep waits with; set before Resume.
+  std::shared_ptr<ISleeper> Sleeper = SystemSleeper();
 
  protected:
   virtual void Execute() = 0;
@@ -58,7 +69,7 @@ class TThread : public std::enable_shared_from_this<TThread> {
   void WaitWhilePaused();
 
  private:
-  void Run(std::shared_ptr<TThread> self);
+  void Run();
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;
@@ -66,6 +77,9 @@ class TThread : public std::enable_shared_from_this<TThread> {
   bool suspended_ = true;
   bool finished_ = false;
   std::atomic<bool> terminated_{false};
+  std::thread::id id_;
+  // Guards thread_ once started; apart from mutex_, which the ending thread still needs.
+  std::mutex join_mutex_;
   std::thread thread_;
 };
 

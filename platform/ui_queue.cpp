@@ -62,10 +62,16 @@ void UiCallQueue::Call(const std::function<void()>& op) {
   }
   queued_.notify_all();
   if (wake_) wake_();
-  std::unique_lock lock(mutex_);
-  request->done_changed.wait(lock, [&] { return request->done || request->cancelled; });
-  if (request->cancelled) throw std::runtime_error("user interface closed");
-  if (request->error) std::rethrow_exception(request->error);
+  std::exception_ptr error;
+  {
+    std::unique_lock lock(mutex_);
+    request->done_changed.wait(lock, [&] { return request->done || request->cancelled; });
+    if (request->cancelled) throw std::runtime_error("user interface closed");
+    // Taken out of the request, so the UI thread, which lets go of it last at times, never
+    // holds the exception the caller is still reading.
+    error = std::exchange(request->error, nullptr);
+  }
+  if (error) std::rethrow_exception(error);
 }
 
 bool UiCallQueue::OnUiThread() const {
@@ -103,7 +109,7 @@ std::size_t UiCallQueue::ServePending() {
     }
     {
       std::lock_guard lock(mutex_);
-      request->error = error;
+      request->error = std::move(error);
       request->done = true;
     }
     request->done_changed.notify_all();

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/http_client.h"
+#include "platform/thread.h"
 #include "platform/tick_count.h"
 #include "scraper/run_journal.h"
 
@@ -27,6 +28,8 @@ struct RunConfig {
   std::uint32_t RetryPauseMs = 3000;
   int ResumeDelayMs = 30000;
   std::shared_ptr<ITickCounter> Ticks = SystemTicks();
+  // The controller's cycle and the passes of the worker's pauses wait with it.
+  std::shared_ptr<ISleeper> Sleeper = SystemSleeper();
   HttpClientFactory MakeClient = CreateHttpClient;
   // The desktop's "open" verb on a file path; empty: nothing is opened.
   std::function<void(const std::string& path)> OpenFile;

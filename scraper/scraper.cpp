@@ -47,39 +47,55 @@ std::int32_t ClampedCount(std::size_t n) {
 
 }  // namespace
 
-TScraper::TScraper() {
-  FreeOnTerminate = true;
+TScraper::~TScraper() {
+  WaitFor();
 }
 
 void TScraper::Log(const std::string& message) {
   LogMessageText = message;
-  Synchronize([this] { AppendLog(); });
+  Synchronize([this, message] { AppendLog(message); });
+}
+
+void TScraper::SendResult(const std::string& outcome) {
+  result = outcome;
+  Synchronize([this, outcome] { ReportResult(outcome); });
+}
+
+void TScraper::SendProgress(std::int32_t position) {
+  ProgressBarPosition = position;
+  Synchronize([this, max = ProgressBarMax, position] { UpdateProgress(max, position); });
+}
+
+void TScraper::SendRunState(bool busy) {
+  CursorHourGlass = busy;
+  Synchronize([this, busy] { UpdateRunState(busy); });
 }
 
 void TScraper::Execute() {
+  // The run's pacing follows its configuration's clock.
+  Sleeper = Config->Sleeper;
   Guarded([this] { RunPhases(); });
   // A failure that skipped the regular closing still closes the file through its closing steps.
   if (ResultFile.IsOpen()) Guarded([this] { CloseRun(); });
-  CursorHourGlass = false;
   try {
-    Synchronize([this] { UpdateRunState(); });
+    SendRunState(false);
   } catch (...) {
     // Saving the log reports its own failures; nothing is left to report this one to.
   }
+  // The last report is made: what the run abandoned is no longer waited for, only ended.
+  EndAbandonedWorkers();
   UrlQueue.clear();
   FoundIds.clear();
 }
 
 void TScraper::RunPhases() {
   ListsLock = std::make_shared<std::mutex>();
-  CursorHourGlass = true;
-  Synchronize([this] { UpdateRunState(); });
+  SendRunState(true);
 
   UrlQueue.Assign(ListUrl(Config->ApiHost));
   FoundIds.clear();
   if (RunPhase(Phase::List) == PhaseEnd::Stopped) return;
-  ProgressBarPosition = 0;
-  Synchronize([this] { UpdateProgress(); });
+  SendProgress(0);
   if (Config->Continuation) {
     UrlQueue.Assign(std::exchange(ContinuedUrls, {}));
   } else {
@@ -88,10 +104,7 @@ void TScraper::RunPhases() {
   Summary_.RecordsFound = UrlQueue.size();
   FoundIds.clear();
   if (UrlQueue.empty()) return;
-  if (RunPhase(Phase::Records) != PhaseEnd::Stopped) {
-    result = "ok";
-    Synchronize([this] { ReportResult(); });
-  }
+  if (RunPhase(Phase::Records) != PhaseEnd::Stopped) SendResult("ok");
   CloseRun();
 }
 
@@ -111,10 +124,11 @@ void TScraper::Guarded(const std::function<void()>& step) {
 
 void TScraper::ReportFailure(const std::string& message) {
   result = "ERROR_" + message;
-  Synchronize([this] { ReportError(); });
+  Synchronize([this, outcome = result] { ReportError(outcome); });
 }
 
 TScraper::PhaseEnd TScraper::RunPhase(Phase phase) {
+  std::string failure;
   try {
     if (phase == Phase::List && Config->Continuation) return TakeContinuedRecords();
     if (phase == Phase::Records && Config->Continuation) {
@@ -131,75 +145,95 @@ TScraper::PhaseEnd TScraper::RunPhase(Phase phase) {
     ProgressBarMax = ClampedCount(UrlQueue.size());
     RunningList = std::make_shared<TWorkerList>();
     FinishedList = std::make_shared<TWorkerList>();
-    Done = false;
     return DispatchLoop(phase);
-  } catch (const std::exception& failure) {
-    result = std::string("ERROR_") + failure.what();
+  } catch (const std::exception& e) {
+    failure = std::string("ERROR_") + e.what();
   } catch (...) {
-    result = "ERROR_";
+    failure = "ERROR_";
   }
-  // Workers still running are abandoned: they keep the lock and the lists alive themselves.
-  Synchronize([this] { ReportResult(); });
+  AbandonWorkers();
+  SendResult(failure);
   return PhaseEnd::Failed;
 }
 
+// The pacing comes from the two waits of RunConfig::PollInterval (100 ms), taken with the run's
+// sleeper: one after each worker start and one at the end of every cycle. So starts are at least
+// two intervals apart, and at most one finished worker is consumed per cycle.
 TScraper::PhaseEnd TScraper::DispatchLoop(Phase phase) {
-  while (!Terminated() && !Done) {
-    std::size_t running;
-    {
-      std::lock_guard lock(*ListsLock);
-      running = RunningList->size();
+  bool early = false;
+  while (!Terminated()) {
+    if (DispatchStep() == StepEnd::Stop || ConsumeStep(phase) == StepEnd::Stop) {
+      early = true;
+      break;
     }
-    if (static_cast<std::int64_t>(running) < Limit && !UrlQueue.empty()) {
-      std::string entry = UrlQueue.PopFront();
-      ++ProgressBarPosition;
-      Synchronize([this] { UpdateProgress(); });
-      if (!TrimValue(entry).empty()) {
-        if (Terminated()) return PhaseEnd::Stopped;
-        auto worker = std::make_shared<TScrapingThread>();
-        worker->ListsLock = ListsLock;
-        worker->RunningList = RunningList;
-        worker->FinishedList = FinishedList;
-        worker->url = std::move(entry);
-        worker->LogsMemo = LogsMemo;
-        worker->Config = Config;
-        worker->UiQueue = UiQueue;
-        {
-          std::lock_guard lock(*ListsLock);
-          RunningList->push_back(worker);
-        }
-        worker->Resume();
-        Sleep(Config->PollInterval);
-      }
-    }
-
-    std::shared_ptr<TScrapingThread> finished;
-    {
-      std::lock_guard lock(*ListsLock);
-      if (!FinishedList->empty()) finished = FinishedList->front();
-    }
-    if (finished) {
-      if (Terminated()) return PhaseEnd::Stopped;
-      Consume(phase, *finished);
-      finished->Terminate();
-      {
-        std::lock_guard lock(*ListsLock);
-        FinishedList->pop_front();
-      }
-      finished->WaitFor();
-    }
-
-    {
-      std::lock_guard lock(*ListsLock);
-      if (RunningList->empty() && FinishedList->empty() && UrlQueue.empty()) Done = true;
-    }
+    const bool done = PhaseDone();
     Sleep(Config->PollInterval);
+    if (done) return PhaseEnd::Done;
   }
-  if (Done) return PhaseEnd::Done;
-
-  std::lock_guard lock(*ListsLock);
-  for (const auto& worker : *RunningList) worker->Terminate();
+  // The one way out for a stop. Left at the loop test, the running workers are asked to end; left
+  // early, they are not. Either way the phase no longer waits for them.
+  if (!early) {
+    std::lock_guard lock(*ListsLock);
+    for (const auto& worker : *RunningList) worker->Terminate();
+  }
+  AbandonWorkers();
   return PhaseEnd::Stopped;
+}
+
+TScraper::StepEnd TScraper::DispatchStep() {
+  std::size_t running;
+  {
+    std::lock_guard lock(*ListsLock);
+    running = RunningList->size();
+  }
+  if (static_cast<std::int64_t>(running) >= Limit || UrlQueue.empty()) return StepEnd::Continue;
+  std::string entry = UrlQueue.PopFront();
+  SendProgress(ProgressBarPosition + 1);
+  // An empty entry is used up and counted; no worker is made for it.
+  if (TrimValue(entry).empty()) return StepEnd::Continue;
+  if (Terminated()) return StepEnd::Stop;
+  StartWorker(std::move(entry));
+  Sleep(Config->PollInterval);
+  return StepEnd::Continue;
+}
+
+void TScraper::StartWorker(std::string url) {
+  auto worker = std::make_shared<TScrapingThread>();
+  worker->ListsLock = ListsLock;
+  worker->RunningList = RunningList;
+  worker->FinishedList = FinishedList;
+  worker->url = std::move(url);
+  worker->LogsMemo = LogsMemo;
+  worker->Config = Config;
+  worker->UiQueue = UiQueue;
+  {
+    std::lock_guard lock(*ListsLock);
+    RunningList->push_back(worker);
+  }
+  worker->Resume();
+}
+
+TScraper::StepEnd TScraper::ConsumeStep(Phase phase) {
+  std::shared_ptr<TScrapingThread> finished;
+  {
+    std::lock_guard lock(*ListsLock);
+    if (FinishedList->empty()) return StepEnd::Continue;
+    finished = FinishedList->front();
+  }
+  if (Terminated()) return StepEnd::Stop;
+  Consume(phase, *finished);
+  finished->Terminate();
+  {
+    std::lock_guard lock(*ListsLock);
+    FinishedList->pop_front();
+  }
+  finished->WaitFor();
+  return StepEnd::Continue;
+}
+
+bool TScraper::PhaseDone() {
+  std::lock_guard lock(*ListsLock);
+  return RunningList->empty() && FinishedList->empty() && UrlQueue.empty();
 }
 
 void TScraper::Consume(Phase phase, TScrapingThread& worker) {
@@ -224,6 +258,20 @@ void TScraper::Consume(Phase phase, TScrapingThread& worker) {
     ++Summary_.RowsWritten;
     Journal.RowWritten(worker.url, ResultFile.Size());
   }
+}
+
+void TScraper::AbandonWorkers() {
+  if (!ListsLock) return;
+  std::lock_guard lock(*ListsLock);
+  for (const auto* list : {RunningList.get(), FinishedList.get()}) {
+    if (list) Abandoned.insert(Abandoned.end(), list->begin(), list->end());
+  }
+}
+
+void TScraper::EndAbandonedWorkers() {
+  for (const auto& worker : Abandoned) worker->Cancel();
+  for (const auto& worker : Abandoned) worker->WaitFor();
+  Abandoned.clear();
 }
 
 // A continued run takes its records from the journal instead of a list request.
@@ -266,16 +314,15 @@ void TScraper::CloseRun() {
       }
     }
   }
-  ProgressBarPosition = 0;
-  Synchronize([this] { UpdateProgress(); });
+  SendProgress(0);
 }
 
-void TScraper::AppendLog() {
-  if (LogsMemo) LogsMemo->AppendLine(LogLine(LogMessageText));
+void TScraper::AppendLog(const std::string& message) {
+  if (LogsMemo) LogsMemo->AppendLine(LogLine(message));
 }
 
-void TScraper::UpdateRunState() {
-  if (CursorHourGlass) {
+void TScraper::UpdateRunState(bool busy) {
+  if (busy) {
     LogsMemo->Clear();
     LogsMemo->AppendLine(LogLine("Начинаем работу"));
     StartButton->SetEnabled(false);
@@ -308,17 +355,17 @@ void TScraper::SaveLogFile() {
   }
 }
 
-void TScraper::UpdateProgress() {
-  ProgressBar->SetMax(ProgressBarMax);
-  ProgressBar->SetPosition(ProgressBarPosition);
+void TScraper::UpdateProgress(std::int32_t max, std::int32_t position) {
+  ProgressBar->SetMax(max);
+  ProgressBar->SetPosition(position);
   ProgressBar->SetHint(ProgressHintText(ProgressBar->Position(), ProgressBar->Max()));
   ProgressBar->SetShowHint(true);
   if (ProcessPendingEvents) ProcessPendingEvents();
 }
 
-void TScraper::ReportResult() {
-  if (result.find("ERROR") != std::string::npos) {
-    ReportError();
+void TScraper::ReportResult(const std::string& outcome) {
+  if (outcome.find("ERROR") != std::string::npos) {
+    ReportError(outcome);
     LogsMemo->AppendLine(LogLine("Включаем паузу на 30 секунд"));
     ArmResumeTimer();
     // The controller is blocked in this very call; the closed gate holds it here until resumed.
@@ -329,9 +376,9 @@ void TScraper::ReportResult() {
   Summary_.Completed = true;
 }
 
-void TScraper::ReportError() {
+void TScraper::ReportError(const std::string& outcome) {
   Summary_.ErrorReported = true;
-  LogsMemo->AppendLine(LogLine("Ошибка: " + ErrorMessageOf(result)));
+  LogsMemo->AppendLine(LogLine("Ошибка: " + ErrorMessageOf(outcome)));
 }
 
 void TScraper::ArmResumeTimer() {

@@ -23,11 +23,15 @@ class TScrapingThread;
 
 // The run controller: phase 1 fetches the organisation list and collects record URLs, phase 2
 // fetches every record with at most Limit workers and writes one row per record. Create with
-// std::make_shared (created suspended, FreeOnTerminate), set the controls, Config and Limit, then
-// Resume. It reports to the window only through UI-thread calls.
+// std::make_shared (created suspended), set the controls, Config and Limit, then Resume; the front
+// end owns it and joins it. It owns its workers: those it abandons when a phase fails or stops
+// are no longer waited for, and once the run has made its last report they are cancelled and
+// joined. It reports to the window only through UI-thread calls, whose values travel in the call.
 class TScraper : public TThread {
  public:
-  TScraper();
+  TScraper() = default;
+  // Waits for the thread to end.
+  ~TScraper() override;
 
   // Window controls, touched only inside UI-thread calls.
   std::shared_ptr<IProgressBar> ProgressBar;
@@ -38,12 +42,12 @@ class TScraper : public TThread {
   std::shared_ptr<const RunConfig> Config = std::make_shared<RunConfig>();
 
   // Report operations, run on the UI thread.
-  void AppendLog();
-  void UpdateRunState();
-  void UpdateProgress();
-  void ReportResult();
-  // The "Ошибка: ..." line of `result` alone, for a failure with nothing left to resume.
-  void ReportError();
+  void AppendLog(const std::string& message);
+  void UpdateRunState(bool busy);
+  void UpdateProgress(std::int32_t max, std::int32_t position);
+  void ReportResult(const std::string& outcome);
+  // The "Ошибка: ..." line of an error outcome alone, for a failure with nothing left to resume.
+  void ReportError(const std::string& outcome);
   void ArmResumeTimer();
 
   // Lets the UI thread process its pending events from inside UpdateProgress; set by the front end.
@@ -69,7 +73,7 @@ class TScraper : public TThread {
   void Execute() override;
 
  private:
-  // Report fields: written by the controller just before the UI-thread call that reads them.
+  // Report fields: the values of the latest UI-thread calls, which carry them themselves.
   std::string result;
   std::string LogMessageText;
   bool CursorHourGlass = false;
@@ -77,15 +81,26 @@ class TScraper : public TThread {
   std::int32_t ProgressBarMax = 0;
 
   enum class Phase { List, Records };
-  // How a phase ended: its done flag, a failure (reported), or the Terminated flag.
+  // How a phase ended: all its work done, a failure (reported), or the Terminated flag.
   enum class PhaseEnd { Done, Failed, Stopped };
+  // Whether the loop goes on after a step, or leaves at once on the Terminated flag.
+  enum class StepEnd { Continue, Stop };
   void RunPhases();
   // Runs a step of the controller; a failure in it is reported and the run goes on to its end.
   void Guarded(const std::function<void()>& step);
   void ReportFailure(const std::string& message);
+  void SendResult(const std::string& outcome);
+  void SendProgress(std::int32_t position);
+  void SendRunState(bool busy);
   PhaseEnd RunPhase(Phase phase);
   PhaseEnd DispatchLoop(Phase phase);
+  StepEnd DispatchStep();
+  StepEnd ConsumeStep(Phase phase);
+  bool PhaseDone();
+  void StartWorker(std::string url);
   void Consume(Phase phase, TScrapingThread& worker);
+  void AbandonWorkers();
+  void EndAbandonedWorkers();
   void CloseRun();
   PhaseEnd TakeContinuedRecords();
   void ReopenResultFile();
@@ -96,13 +111,14 @@ class TScraper : public TThread {
   std::shared_ptr<std::mutex> ListsLock;
   std::shared_ptr<TWorkerList> RunningList;
   std::shared_ptr<TWorkerList> FinishedList;
+  // Workers left running or unconsumed when a phase failed or stopped.
+  std::vector<std::shared_ptr<TScrapingThread>> Abandoned;
   TUrlQueue UrlQueue;
   RecordIdList FoundIds;
   std::deque<std::string> ContinuedUrls;  // a continued run's records, in their first order
   TResultFile ResultFile;
   TRunJournal Journal;
   std::string LastDirector;
-  bool Done = false;
   RunSummary Summary_;
 };
 

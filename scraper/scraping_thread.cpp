@@ -1,10 +1,7 @@
 #include "scraper/scraping_thread.h"
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
-#include <exception>
-#include <thread>
 
 #include "platform/timestamp.h"
 #include "scraper/proxy_file.h"
@@ -23,16 +20,6 @@ std::string FailureText(const std::string& message, int status_code) {
   return "ERROR_" + (message.empty() ? std::to_string(status_code) : message);
 }
 
-// Failures worth a pause before the next attempt: a refused connection, a socket-layer error
-// and the client's inactivity limit.
-bool CallsForRetryPause(const std::string& message, const std::string& reason_phrase) {
-  std::string lower = message;
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return lower.find("socket") != std::string::npos || message.find("#10061") != std::string::npos ||
-         reason_phrase == "Request aborted on timeout";
-}
-
 std::string MessageOf(const std::exception_ptr& error) {
   try {
     std::rethrow_exception(error);
@@ -45,136 +32,199 @@ std::string MessageOf(const std::exception_ptr& error) {
 
 }  // namespace
 
-TScrapingThread::TScrapingThread() {
-  FreeOnTerminate = false;
-}
+// The move from RunningList to FinishedList. Made before anything that can fail, it runs on every
+// way out of Execute; only the two ways out that end without a hand-off withdraw it, by name.
+class TScrapingThread::HandOver {
+ public:
+  // Takes the lock and the lists from the worker's fields: held here they stay alive for as long
+  // as the body needs them, even after the run has ended, and a worker left in its list forms no
+  // cycle with it.
+  explicit HandOver(TScrapingThread& worker)
+      : worker_(worker),
+        lock_(std::move(worker.ListsLock)),
+        running_(std::move(worker.RunningList)),
+        finished_(std::move(worker.FinishedList)) {}
+  HandOver(const HandOver&) = delete;
+  HandOver& operator=(const HandOver&) = delete;
 
-TScrapingThread::~TScrapingThread() = default;
+  ~HandOver() {
+    if (withdrawn_) return;
+    // Leaving RunningList may drop the controller's reference; this one bridges the gap until
+    // FinishedList holds the worker.
+    const auto self = std::static_pointer_cast<TScrapingThread>(worker_.shared_from_this());
+    std::unique_lock<std::mutex> hold;
+    if (lock_) hold = std::unique_lock(*lock_);
+    if (running_) {
+      const auto entry =
+          std::find_if(running_->begin(), running_->end(),
+                       [this](const auto& worker) { return worker.get() == &worker_; });
+      if (entry != running_->end()) running_->erase(entry);
+    }
+    if (finished_) finished_->push_back(self);
+  }
+
+  void Withdraw() { withdrawn_ = true; }
+
+ private:
+  TScrapingThread& worker_;
+  std::shared_ptr<std::mutex> lock_;
+  std::shared_ptr<TWorkerList> running_;
+  std::shared_ptr<TWorkerList> finished_;
+  bool withdrawn_ = false;
+};
+
+// Makes the client of Execute reachable by Cancel for as long as it lives.
+class TScrapingThread::ClientRegistration {
+ public:
+  ClientRegistration(TScrapingThread& worker, IHttpClient& client) : worker_(worker) {
+    std::lock_guard lock(worker_.client_mutex_);
+    worker_.client_ = &client;
+    if (worker_.cancelled_) client.Cancel();
+  }
+  ClientRegistration(const ClientRegistration&) = delete;
+  ClientRegistration& operator=(const ClientRegistration&) = delete;
+  ~ClientRegistration() {
+    std::lock_guard lock(worker_.client_mutex_);
+    worker_.client_ = nullptr;
+  }
+
+ private:
+  TScrapingThread& worker_;
+};
+
+TScrapingThread::TScrapingThread() = default;
+
+TScrapingThread::~TScrapingThread() {
+  Terminate();
+  WaitFor();
+}
 
 void TScrapingThread::BeforeHeaderSend(const std::string& /*method*/,
                                        std::vector<std::string>& headers) {
   headers.insert(headers.end(), CustomHeaders.begin(), CustomHeaders.end());
 }
 
-void TScrapingThread::AppendLog() {
-  if (LogsMemo) LogsMemo->AppendLine(LogLine(LogMessageText));
+void TScrapingThread::AppendLog(const std::string& message) {
+  if (LogsMemo) LogsMemo->AppendLine(LogLine(message));
+}
+
+void TScrapingThread::Cancel() {
+  cancelled_ = true;
+  Terminate();
+  std::lock_guard lock(client_mutex_);
+  if (client_) client_->Cancel();
+}
+
+void TScrapingThread::Log(const std::string& message) {
+  LogMessageText = message;
+  Synchronize([this, message] { AppendLog(message); });
 }
 
 void TScrapingThread::Execute() {
-  // Local references keep the lock and the lists alive for as long as this body needs them, even
-  // after the run has ended; the fields let go when the body ends, so a worker left in its list
-  // forms no cycle with it.
-  const auto lock = ListsLock;
-  const auto running = RunningList;
-  const auto finished = FinishedList;
   const auto config = Config ? Config : std::make_shared<const RunConfig>();
-  struct ReleaseShared {
-    TScrapingThread& self;
-    ~ReleaseShared() {
-      self.ListsLock.reset();
-      self.RunningList.reset();
-      self.FinishedList.reset();
-    }
-  } release{*this};
-
-  const auto hand_over = [&] {
-    std::unique_lock<std::mutex> hold;
-    if (lock) hold = std::unique_lock(*lock);
-    if (running) {
-      const auto entry = std::find_if(running->begin(), running->end(),
-                                      [this](const auto& worker) { return worker.get() == this; });
-      if (entry != running->end()) running->erase(entry);
-    }
-    if (finished)
-      finished->push_back(std::static_pointer_cast<TScrapingThread>(shared_from_this()));
-  };
-
+  // Declared in this order so that the hand-over comes before the client is released.
   std::unique_ptr<IHttpClient> client;
+  HandOver hand_over(*this);
   try {
-    HttpClientSettings settings = RequestSettings(*config);
-    settings.OnBeforeHeaderSend = [this](const std::string& method,
-                                         std::vector<std::string>& headers) {
-      BeforeHeaderSend(method, headers);
-    };
-    CustomHeaders.push_back(OriginHeader(config->SiteHost));
-    const ProxySetting proxy_setting = ReadProxyFile(config->ProxyFile);
-    if (proxy_setting.FirstLine) proxy = *proxy_setting.FirstLine;
-    settings.Proxy = proxy_setting.Host;
-    settings.ProxyPort = proxy_setting.Port;
-    client = config->MakeClient(settings);
+    client = MakeClient(*config);
   } catch (...) {
-    // Without a client there is nothing to attempt; the worker still reports and hands over, so
-    // the run does not wait for it forever.
-    result = -1;
-    statusText = FailureText(MessageOf(std::current_exception()), 0);
-    LogMessageText = statusText + " для " + url;
-    try {
-      Synchronize([this] { AppendLog(); });
-    } catch (...) {
-      // The user interface is gone; the hand-off matters more than the line.
-    }
-    hand_over();
+    ReportSetUpFailure(std::current_exception());
     return;
   }
-
-  const auto pause = [&](bool ends_on_terminate) {
-    if (ends_on_terminate && Terminated()) return;
-    const std::uint32_t deadline = config->Ticks->Now() + config->RetryPauseMs;
-    for (;;) {
-      client->ServeEvents(kServePass);
-      // Past the deadline, counted modulo 2^32 so a counter that wraps during the pause still
-      // ends it on time.
-      if (static_cast<std::int32_t>(config->Ticks->Now() - deadline) > 0) return;
-      if (ends_on_terminate && Terminated()) return;
-      std::this_thread::sleep_for(kPassGap);
-    }
-  };
+  const ClientRegistration registration(*this, *client);
 
   result = 0;
   html.clear();
-  if (Terminated()) return;
+  if (Terminated()) return hand_over.Withdraw();
 
   try {
-    bool failed = false;
-    for (int attempt = 1; attempt <= kMaxAttempts; ++attempt) {
-      failed = false;
-      std::string received;
-      std::exception_ptr error;
-      try {
-        client->Get(url, received);
-      } catch (...) {
-        error = std::current_exception();
-      }
-      if (!error) {
-        html = std::move(received);
-        if (Terminated()) return;
-        break;
-      }
-      const std::string message = MessageOf(error);
-      result = -1;
-      failed = true;
-      statusText = FailureText(message, client->StatusCode());
-      LogMessageText = statusText + " для " + url;
-      Synchronize([this] { AppendLog(); });
-      if (CallsForRetryPause(message, client->ReasonPhrase())) pause(false);
+    AttemptEnd end = AttemptEnd::Failed;
+    for (int attempt = 1; attempt <= kMaxAttempts && end == AttemptEnd::Failed; ++attempt) {
+      end = Attempt(*client, *config);
     }
-    if (failed) {
+    if (end == AttemptEnd::Ended) return hand_over.Withdraw();
+    if (end == AttemptEnd::Failed) {
       result = -1;
-      pause(true);
+      Pause(*client, *config, PauseKind::Final);
     } else {
       result = 1;
       statusText = "успешно";
     }
   } catch (...) {
+    // A failure outside the request itself: no log line, the pause, then the hand-over.
     result = -1;
     statusText = FailureText(MessageOf(std::current_exception()), client->StatusCode());
     try {
-      pause(true);
+      Pause(*client, *config, PauseKind::Final);
     } catch (...) {
       // A client that fails even to serve its events must not keep the worker from its hand-off.
     }
   }
-  hand_over();
+}
+
+std::unique_ptr<IHttpClient> TScrapingThread::MakeClient(const RunConfig& config) {
+  HttpClientSettings settings = RequestSettings(config);
+  settings.OnBeforeHeaderSend = [this](const std::string& method,
+                                       std::vector<std::string>& headers) {
+    BeforeHeaderSend(method, headers);
+  };
+  CustomHeaders.push_back(OriginHeader(config.SiteHost));
+  const ProxySetting proxy_setting = ReadProxyFile(config.ProxyFile);
+  if (proxy_setting.FirstLine) proxy = *proxy_setting.FirstLine;
+  settings.Proxy = proxy_setting.Host;
+  settings.ProxyPort = proxy_setting.Port;
+  return config.MakeClient(settings);
+}
+
+void TScrapingThread::ReportSetUpFailure(const std::exception_ptr& failure) {
+  // Without a client there is nothing to attempt; the worker still reports and hands over, so the
+  // run does not wait for it forever.
+  result = -1;
+  statusText = FailureText(MessageOf(failure), 0);
+  try {
+    Log(statusText + " для " + url);
+  } catch (...) {
+    // The user interface is gone; the hand-off matters more than the line.
+  }
+}
+
+TScrapingThread::AttemptEnd TScrapingThread::Attempt(IHttpClient& client, const RunConfig& config) {
+  std::string received;
+  std::string message;
+  try {
+    client.Get(url, received);
+    html = std::move(received);
+    return Terminated() ? AttemptEnd::Ended : AttemptEnd::Completed;
+  } catch (...) {
+    message = MessageOf(std::current_exception());
+  }
+  // A request cut short by Cancel is no failure of the directory's.
+  if (cancelled_) return AttemptEnd::Ended;
+  result = -1;
+  statusText = FailureText(message, client.StatusCode());
+  Log(statusText + " для " + url);
+  if (CallsForRetryPause(message, client.ReasonPhrase())) {
+    Pause(client, config, PauseKind::Retry);
+  }
+  return AttemptEnd::Failed;
+}
+
+void TScrapingThread::Pause(IHttpClient& client, const RunConfig& config, PauseKind kind) {
+  // The final pause gives way to a termination request, the retry pause does not; neither
+  // outlasts a cancel.
+  const auto interrupted = [&] {
+    return cancelled_.load() || (kind == PauseKind::Final && Terminated());
+  };
+  if (interrupted()) return;
+  const std::uint32_t deadline = config.Ticks->Now() + config.RetryPauseMs;
+  for (;;) {
+    client.ServeEvents(kServePass);
+    // Past the deadline, counted modulo 2^32 so a counter that wraps during the pause still ends
+    // it on time.
+    if (static_cast<std::int32_t>(config.Ticks->Now() - deadline) > 0) return;
+    if (interrupted()) return;
+    config.Sleeper->Sleep(kPassGap);
+  }
 }
 
 }  // namespace orgkat

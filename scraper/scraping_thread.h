@@ -1,12 +1,15 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/controls.h"
+#include "platform/http_client.h"
 #include "platform/thread.h"
 #include "scraper/run_config.h"
 #include "scraper/worker_lists.h"
@@ -15,10 +18,11 @@ namespace orgkat {
 
 // The fetch worker: one GET for one URL, up to five attempts, each failure logged, then the
 // hand-off from RunningList to FinishedList. Create with std::make_shared; set the fields below,
-// then Resume.
+// then Resume. Its owner (the controller) joins it.
 class TScrapingThread : public TThread {
  public:
   TScrapingThread();
+  // Requests termination and waits for the thread to end.
   ~TScrapingThread() override;
 
   // Set by the controller before the start. The worker keeps the lock and the lists alive until
@@ -41,11 +45,32 @@ class TScrapingThread : public TThread {
 
   // Appends CustomHeaders to a header block about to be sent.
   void BeforeHeaderSend(const std::string& method, std::vector<std::string>& headers);
-  // UI thread: one log line of LogMessageText.
-  void AppendLog();
+  // UI thread: one log line with the message.
+  void AppendLog(const std::string& message);
+
+  // Any thread: the outcome is no longer wanted. Requests termination, ends a request in progress
+  // and any pause, so that the owner's join is prompt; the worker ends without a hand-off and
+  // without logging the cut request.
+  void Cancel();
 
  protected:
   void Execute() override;
+
+ private:
+  class HandOver;
+  class ClientRegistration;
+  enum class AttemptEnd { Completed, Failed, Ended };
+  enum class PauseKind { Retry, Final };
+
+  std::unique_ptr<IHttpClient> MakeClient(const RunConfig& config);
+  void ReportSetUpFailure(const std::exception_ptr& failure);
+  AttemptEnd Attempt(IHttpClient& client, const RunConfig& config);
+  void Pause(IHttpClient& client, const RunConfig& config, PauseKind kind);
+  void Log(const std::string& message);
+
+  std::mutex client_mutex_;
+  IHttpClient* client_ = nullptr;  // the client of Execute while it lives; guarded by client_mutex_
+  std::atomic<bool> cancelled_{false};
 };
 
 }  // namespace orgkat

@@ -20,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/wait_until.h"
+
 namespace orgkat::test {
 
 namespace fs = std::filesystem;
@@ -73,38 +75,31 @@ class Child {
 
   // The exit status, or -1 when the time ran out (the child is then killed).
   int Wait(std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!status_) {
-      int raw = 0;
-      if (waitpid(pid_, &raw, WNOHANG) == pid_) {
-        status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-      } else if (std::chrono::steady_clock::now() > deadline) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-        status_ = -1;
-      } else {
-        std::this_thread::sleep_for(20ms);
-      }
+    if (!WaitUntil([&] { return Reaped(); }, limit, 20ms)) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+      status_ = -1;
     }
     return *status_;
   }
 
   // Waits until standard output holds the text; false when the time ran out or the child ended.
   bool WaitForOutput(const std::string& text, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (Out().find(text) != std::string::npos) return true;
-      int raw = 0;
-      if (!status_ && waitpid(pid_, &raw, WNOHANG) == pid_) {
-        status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-      }
-      if (status_) return Out().find(text) != std::string::npos;
-      std::this_thread::sleep_for(20ms);
-    }
-    return false;
+    const auto shown = [&] { return Out().find(text) != std::string::npos; };
+    WaitUntil([&] { return shown() || Reaped(); }, limit, 20ms);
+    return shown();
   }
 
  private:
+  // True once the child has ended; its status is then kept.
+  bool Reaped() {
+    int raw = 0;
+    if (!status_ && waitpid(pid_, &raw, WNOHANG) == pid_) {
+      status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    }
+    return status_.has_value();
+  }
+
   fs::path out_;
   fs::path err_;
   pid_t pid_ = -1;

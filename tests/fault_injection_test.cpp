@@ -90,13 +90,13 @@ class FaultInjection : public test::DemoRun {
 };
 
 // A reset after half the body, on the first attempt: one line "ERROR_0 для <url>" (the broken
-// connection leaves the client's status at 0 and its reason phrase empty), no pause, then the
-// record comes in on the second attempt.
-TEST_F(FaultInjection, AResetInsideTheBodyCostsOneAttemptWithoutPause) {
+// connection leaves the client's status at 0 and its reason phrase empty), then the record comes
+// in on the second attempt. (Which failures pause is checked on a manual clock in the worker's
+// unit tests; a wall clock here would only measure the machine's load.)
+TEST_F(FaultInjection, AResetInsideTheBodyCostsOneAttempt) {
   StartDirectory({"--fault", Fault("reset", 1)});
   const auto account = RunToTheEnd();
   EXPECT_EQ(ErrorLines(), std::vector<std::string>{"ERROR_0 для " + FaultyUrl()});
-  EXPECT_LT(LastGap(account), 2500);
   EXPECT_EQ(account.Served.size(), static_cast<std::size_t>(kCount));
   ExpectOneRowPerServedRecord(account);
 }
@@ -108,7 +108,6 @@ TEST_F(FaultInjection, AConnectionClosedAfterTheHeadersFailsEveryAttemptAndLoses
   const auto account = RunToTheEnd({}, 3);
   EXPECT_EQ(ErrorLines(), std::vector<std::string>(5, "ERROR_0 для " + FaultyUrl()));
   ASSERT_EQ(account.Gaps.size(), static_cast<std::size_t>(kCount + 3));
-  for (std::size_t i = kCount - 1; i < account.Gaps.size(); ++i) EXPECT_LT(account.Gaps[i], 2500);
   EXPECT_EQ(account.Served.size(), static_cast<std::size_t>(kCount - 1));
   ExpectOneRowPerServedRecord(account);
 }
@@ -143,7 +142,6 @@ TEST_F(FaultInjection, AGarbageStatusLineIsAFailedAttemptWithStatus0) {
   StartDirectory({"--fault", Fault("garbage-status", 2)});
   const auto account = RunToTheEnd();
   EXPECT_EQ(ErrorLines(), std::vector<std::string>(2, "ERROR_0 для " + FaultyUrl()));
-  EXPECT_LT(LastGap(account), 2500);
   EXPECT_EQ(account.Served.size(), static_cast<std::size_t>(kCount));
   ExpectOneRowPerServedRecord(account);
 }
@@ -154,7 +152,6 @@ TEST_F(FaultInjection, TenThousandHeaderLinesAreRefusedAsAFailedAttempt) {
   StartDirectory({"--fault", Fault("many-headers", 1)});
   const auto account = RunToTheEnd();
   EXPECT_EQ(ErrorLines(), std::vector<std::string>{"ERROR_0 для " + FaultyUrl()});
-  EXPECT_LT(LastGap(account), 2500);
   EXPECT_EQ(account.Served.size(), static_cast<std::size_t>(kCount));
   ExpectOneRowPerServedRecord(account);
 }
@@ -220,19 +217,17 @@ std::optional<test::Child> StartProxy(const fs::path& work, const std::string& e
                 std::vector<std::string>{"/usr/bin/tinyproxy", "-d", "-c",
                                          (work / "tinyproxy.conf").string()});
   // The proxy says nothing when it is ready; wait until it accepts connections.
-  const auto deadline = std::chrono::steady_clock::now() + 10s;
-  for (;;) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    const sockaddr_in addr = Loopback(port);
-    const bool up = connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
-    close(fd);
-    if (up) break;
-    if (std::chrono::steady_clock::now() > deadline) {
-      ADD_FAILURE() << proxy->Err();
-      break;
-    }
-    std::this_thread::sleep_for(50ms);
-  }
+  const bool up = test::WaitUntil(
+      [port] {
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        const sockaddr_in addr = Loopback(port);
+        const bool accepted =
+            connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
+        close(fd);
+        return accepted;
+      },
+      10s, 50ms);
+  if (!up) ADD_FAILURE() << proxy->Err();
   return proxy;
 }
 
@@ -257,11 +252,8 @@ TEST_F(FaultInjection, AProxyThatRefusesConnectFailsTheListRequest) {
   auto proxy = StartProxy(work_, "ConnectPort 443\n");
   ASSERT_FALSE(HasFailure());
 
-  const auto started = std::chrono::steady_clock::now();
   StartCli({"--proxy-file", (work_ / "proxy.txt").string()}, "2");
   EXPECT_EQ(cli_->Wait(60s), 1) << cli_->Out() << cli_->Err();
-  // Five attempts at once, then only the worker's final pause of 3 seconds.
-  EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
   const auto account = StopServer();
   proxy->Signal(SIGTERM);
   proxy->Wait(10s);

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <thread>
 
 #include <gmock/gmock.h>
@@ -406,6 +407,68 @@ TEST_F(HttpClientTest, RefusedConnectionNamesWinsockCode10061) {
   EXPECT_EQ(FailingGet(*client, "http://127.0.0.1:" + std::to_string(port) + "/", body),
             "Winsock - Connection refused (Error #10061)");
   EXPECT_EQ(client->StatusCode(), 404);
+}
+
+// The pause rule reads the texts the client makes; each kind of failure must keep calling for
+// the pause it is meant to.
+TEST_F(HttpClientTest, RetryPauseRuleHoldsForTheClientsOwnFailureTexts) {
+  std::uint16_t closed_port = 0;
+  {
+    ScriptedServer closed([](const std::string&, int) { return ScriptedReply{}; });
+    closed_port = closed.Port();
+  }
+  ScriptedServer stalling([](const std::string&, int) { return ScriptedReply{"", After::kStall}; });
+  ScriptedServer missing([](const std::string&, int) {
+    return ScriptedReply{"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"};
+  });
+  ScriptedServer truncating([](const std::string&, int) {
+    return ScriptedReply{"HTTP/1.", After::kAbort};
+  });
+  struct Case {
+    const char* what;
+    std::string url;
+    bool pause;
+  };
+  const Case cases[] = {
+      {"refused connection", "http://127.0.0.1:" + std::to_string(closed_port) + "/", true},
+      {"inactivity limit", Url("http", stalling, "/"), true},
+      {"error status", Url("http", missing, "/"), false},
+      {"closed before the status line", Url("http", truncating, "/"), false},
+      {"unknown scheme", "ftp://127.0.0.1/", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto settings = Settings();
+    settings.Timeout = std::chrono::seconds(1);
+    auto client = CreateHttpClient(settings);
+    std::string body;
+    const std::string message = FailingGet(*client, c.url, body);
+    EXPECT_EQ(CallsForRetryPause(message, client->ReasonPhrase()), c.pause) << message;
+  }
+}
+
+// Cancel comes from another thread (the owner about to join the client's thread): a request that
+// would otherwise wait out its whole inactivity limit ends at once, and later ones never connect.
+TEST_F(HttpClientTest, CancelFromAnotherThreadEndsAStalledRequestAndLaterOnes) {
+  std::promise<void> received;
+  auto request_seen = received.get_future();
+  ScriptedServer server([&](const std::string&, int index) {
+    if (index == 0) received.set_value();
+    return ScriptedReply{"", After::kStall};
+  });
+  auto settings = Settings();
+  settings.Timeout = std::chrono::hours(1);
+  auto client = CreateHttpClient(settings);
+  std::jthread canceller([&] {
+    request_seen.wait();
+    client->Cancel();
+  });
+  std::string body;
+  EXPECT_EQ(FailingGet(*client, Url("http", server, "/"), body), "Request cancelled");
+  canceller.join();
+  EXPECT_EQ(FailingGet(*client, Url("http", server, "/again"), body), "Request cancelled");
+  EXPECT_EQ(server.Connections(), 1);
+  client->ServeEvents(std::chrono::hours(1));  // returns at once once cancelled
 }
 
 TEST_F(HttpClientTest, CloseBeforeStatusLineIsReportedWithStatusZero) {

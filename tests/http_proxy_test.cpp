@@ -16,6 +16,7 @@
 #include "platform/http_client.h"
 #include "tests/support/scripted_server.h"
 #include "tests/support/test_certificates.h"
+#include "tests/wait_until.h"
 
 extern char** environ;
 
@@ -189,15 +190,14 @@ class TinyproxyTest : public HttpProxyTest {
 
   bool WaitUntilListening() const {
     boost::asio::io_context io;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline) {
-      boost::asio::ip::tcp::socket socket(io);
-      boost::system::error_code ec;
-      socket.connect({boost::asio::ip::make_address("127.0.0.1"), port_}, ec);
-      if (!ec) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
+    return test::WaitUntil(
+        [&] {
+          boost::asio::ip::tcp::socket socket(io);
+          boost::system::error_code ec;
+          socket.connect({boost::asio::ip::make_address("127.0.0.1"), port_}, ec);
+          return !ec;
+        },
+        std::chrono::seconds(10), std::chrono::milliseconds(50));
   }
 
   std::uint16_t port_ = 0;

@@ -17,6 +17,8 @@
 #include "scraper/scraper.h"
 #include "tests/fakes/fake_controls.h"
 #include "tests/fakes/fake_directory_client.h"
+#include "tests/fakes/manual_clock.h"
+#include "tests/wait_until.h"
 
 namespace orgkat {
 namespace {
@@ -104,15 +106,12 @@ class RunTest : public ::testing::Test {
 
   // Waits (bounded) until the UI thread sees `done` true.
   template <typename Predicate>
-  bool Eventually(Predicate done, std::chrono::milliseconds limit = 20s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
+  bool Eventually(Predicate done) {
+    return test::WaitUntil([&] {
       bool met = false;
       ui_.Run([&] { met = done(); });
-      if (met) return true;
-      std::this_thread::sleep_for(2ms);
-    }
-    return false;
+      return met;
+    });
   }
 
   void WaitForEnd() {
@@ -233,10 +232,13 @@ TEST_F(RunTest, ListWithoutIdentifiersEndsWithoutResultFileOrReport) {
 
 TEST_F(RunTest, RecordWithoutDocumentHoldsTheRunInTheAutomaticPause) {
   config_.ResumeDelayMs = 1234;
-  directory_->Set(ListUrl(kHost), Answer::Body(ListOf(3)));
+  directory_->Set(ListUrl(kHost), Answer::Body(ListOf(4)));
   directory_->Set(RecordUrl(1), Answer::Body(Record("Первая", "")));
   directory_->Set(RecordUrl(2), Answer::Body("<html>maintenance</html>"));
   directory_->Set(RecordUrl(3), Answer::Body(Record("Третья", "Сидоров")));
+  directory_->Set(RecordUrl(4), Answer::Body(Record("Четвёртая", "Сидоров")));
+  // With a limit of 1 and the dispatch step before the consume step, record 3 may be fetched
+  // before record 2 is read; record 4 never is.
   Start(1);
   ASSERT_TRUE(Eventually([this] { return scraper_->Suspended(); })) << Log();
 
@@ -256,9 +258,7 @@ TEST_F(RunTest, RecordWithoutDocumentHoldsTheRunInTheAutomaticPause) {
   WaitForEnd();
   EXPECT_TRUE(Logged("Сбор данных завершен"));
   EXPECT_FALSE(Logged("Открываем файл с результатами")) << "the last record had no director";
-  // A poll cycle starts the next worker before it takes the finished one, so record 3 may have
-  // been requested before the failure of record 2 was seen; it never gets a row all the same.
-  EXPECT_LE(directory_->Requests(RecordUrl(3)), 1) << "the rest of the queue is dropped";
+  EXPECT_EQ(directory_->Requests(RecordUrl(4)), 0) << "the rest of the queue is dropped";
   const auto csv = FilesStartingWith(dir_, "data", ".csv");
   ASSERT_EQ(csv.size(), 1u);
   const std::string content = ReadFile(csv[0]);
@@ -365,6 +365,79 @@ TEST_F(RunTest, NeverMoreWorkersThanTheLimit) {
   EXPECT_GE(directory_->MaxInFlight(), 2) << "workers should overlap";
   const auto content = ReadFile(FilesStartingWith(dir_, "data", ".csv").at(0));
   EXPECT_EQ(std::count(content.begin(), content.end(), '\n'), 13);
+}
+
+// The pacing read on a clock handed in: the controller's only waits are its 100 ms sleeps, so the
+// time between two dispatches is exact. Starts come two intervals apart at the least (the sleep
+// after a start and the one ending the cycle), exactly so while the limit leaves room.
+TEST_F(RunTest, DispatchesFollowThePollIntervalOnTheInjectedClock) {
+  struct Case {
+    const char* what;
+    std::int32_t limit;
+    bool limitBinds;
+  };
+  const Case cases[] = {{"the limit leaves room", 20, false},
+                        {"the limit holds starts back", 2, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    constexpr int kRecords = 6;
+    auto clock = std::make_shared<test::ManualClock>();
+    config_.Ticks = clock;
+    config_.Sleeper = clock;
+    config_.PollInterval = 100ms;
+    directory_ = std::make_shared<test::FakeDirectory>();
+    config_.MakeClient = directory_->Factory();
+    directory_->Set(ListUrl(kHost), Answer::Body(ListOf(kRecords)));
+    for (int id = 1; id <= kRecords; ++id)
+      directory_->Set(RecordUrl(id), Answer::Body(Record("Школа", "Д"), 5ms));
+    log_ = std::make_shared<test::FakeLogView>();
+    bar_ = std::make_shared<test::FakeProgressBar>();
+    start_ = std::make_shared<test::FakeStartControl>();
+    // The bar moves on at every dispatch, inside a call the controller waits for.
+    std::vector<std::uint32_t> dispatchedAt;
+    bar_->beforeSetPosition = [&](std::int32_t max, std::int32_t position) {
+      if (max == kRecords && position > 0) dispatchedAt.push_back(clock->Now());
+    };
+    Start(c.limit);
+    WaitForEnd();
+    scraper_.reset();
+
+    ASSERT_EQ(dispatchedAt.size(), static_cast<std::size_t>(kRecords)) << Log();
+    for (std::size_t i = 1; i < dispatchedAt.size(); ++i) {
+      const std::uint32_t gap = dispatchedAt[i] - dispatchedAt[i - 1];
+      if (c.limitBinds) {
+        EXPECT_GE(gap, 200u);
+        EXPECT_EQ(gap % 100, 0u);
+      } else {
+        EXPECT_EQ(gap, 200u);
+      }
+    }
+    EXPECT_LE(directory_->MaxInFlight(), c.limit);
+    const auto content = ReadFile(FilesStartingWith(dir_, "data", ".csv").at(0));
+    EXPECT_EQ(std::count(content.begin(), content.end(), '\n'), kRecords + 1);
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+}
+
+// Workers left behind by a stop are not waited for by the run, yet they are not lost either: once
+// the run has made its last report it cancels their requests and joins them, so a request that
+// would hang for an hour ends with the run, and a cut request writes no log line.
+TEST_F(RunTest, AbandonedWorkersAreCancelledAndJoinedWhenTheRunEnds) {
+  directory_->Set(ListUrl(kHost), Answer::Body(ListOf(3)));
+  for (int id = 1; id <= 3; ++id)
+    directory_->Set(RecordUrl(id), Answer::Body(Record("Школа", "Д"), std::chrono::hours(1)));
+  Start(3);
+  ASSERT_TRUE(Eventually([this] { return directory_->InFlight() == 3; })) << Log();
+  Stop();
+  WaitForEnd();
+  EXPECT_EQ(directory_->InFlight(), 0);
+  const auto messages = Messages();
+  EXPECT_EQ(messages.back().rfind("Работа завершена, лог записан в ", 0), 0u) << Log();
+  EXPECT_EQ(std::count_if(messages.begin(), messages.end(),
+                          [](const std::string& m) { return m.rfind("ERROR_", 0) == 0; }),
+            0)
+      << Log();
 }
 
 TEST_F(RunTest, ZeroLimitStartsNothingUntilStopped) {

@@ -10,11 +10,11 @@
 namespace orgkat {
 namespace {
 
-using testing::Completes;
-using testing::Fails;
-using testing::IsLogLineOf;
-using testing::WaitUntil;
-using testing::WorkerRig;
+using test::Completes;
+using test::Fails;
+using test::IsLogLineOf;
+using test::WaitUntil;
+using test::WorkerRig;
 
 // With this step one 3-second pause moves the counter on by a little over 3000.
 constexpr std::uint32_t kStep = 250;
@@ -362,6 +362,37 @@ TEST(FetchWorker, FailingClientSetUpIsLoggedAndHandedOverAsAFailure) {
   const auto lines = rig.Lines();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_TRUE(IsLogLineOf(lines[0], "ERROR_TLS library not loadable для " + rig.url));
+}
+
+// Cancel is the owner's way to end an abandoned worker promptly: before the start it keeps the
+// request from being made; in a retry pause, which no termination request shortens, it ends the
+// pause and the attempts. Either way the worker ends without a hand-off and without a line for
+// the cut request.
+TEST(FetchWorker, CancelEndsTheWorkerPromptlyWithoutHandOff) {
+  struct Case {
+    const char* what;
+    bool beforeStart;
+    std::size_t requests;
+    std::size_t lines;
+  };
+  const Case cases[] = {{"before the start", true, 0, 0}, {"in a retry pause", false, 1, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WorkerRig rig;  // the counter stands still: no pause ends by itself
+    for (int i = 0; i < 5; ++i) rig.Script({Fails("Winsock - Connection refused (Error #10061)")});
+    if (c.beforeStart) rig.worker->Cancel();
+    rig.Start();
+    if (!c.beforeStart) {
+      ASSERT_TRUE(WaitUntil([&] { return rig.script->serve_calls > 0; }));
+      rig.worker->Cancel();
+    }
+    ASSERT_TRUE(rig.WaitEnded());
+    EXPECT_FALSE(rig.HandedOver());
+    EXPECT_TRUE(rig.InRunningList());
+    EXPECT_EQ(rig.script->Requests(), c.requests);
+    EXPECT_EQ(rig.Lines().size(), c.lines);
+    EXPECT_EQ(rig.script->cancels.load(), 1);
+  }
 }
 
 TEST(FetchWorker, AbandonedWorkerKeepsLockAndListsAliveUntilItsHandOff) {

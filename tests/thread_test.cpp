@@ -15,7 +15,7 @@ namespace orgkat {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::WaitUntil;
+using test::WaitUntil;
 
 // A thread whose body the test supplies.
 class BodyThread : public TThread {
@@ -23,7 +23,9 @@ class BodyThread : public TThread {
   explicit BodyThread(std::function<void(BodyThread&)> body,
                       std::promise<void>* destroyed = nullptr)
       : body_(std::move(body)), destroyed_(destroyed) {}
+  // As every thread class does: the body still runs on this object until the thread is joined.
   ~BodyThread() override {
+    WaitFor();
     if (destroyed_) destroyed_->set_value();
   }
   using TThread::Sleep;
@@ -207,14 +209,81 @@ TEST(TThread, OnTerminateFailingBecauseTheUiIsGoneStillFinishes) {
   thread->WaitFor();
 }
 
-TEST(TThread, WaitForReturnsAtOnceWhenNeverStartedAndIsRefusedOnASelfFreeingThread) {
+TEST(TThread, WaitForReturnsAtOnceWhenNeverStartedAndMayBeRepeatedFromSeveralThreads) {
   auto idle = std::make_shared<BodyThread>([](BodyThread&) {});
   idle->WaitFor();
   EXPECT_FALSE(idle->Finished());
 
-  auto self_freeing = std::make_shared<BodyThread>([](BodyThread&) {});
-  self_freeing->FreeOnTerminate = true;
-  EXPECT_THROW(self_freeing->WaitFor(), std::logic_error);
+  TestUiThread ui;
+  std::atomic<bool> go{false};
+  auto thread = std::make_shared<BodyThread>([&](BodyThread&) {
+    while (!go) std::this_thread::sleep_for(1ms);
+  });
+  thread->UiQueue = ui.Queue();
+  thread->Resume();
+  std::vector<std::jthread> waiters;
+  for (int i = 0; i < 3; ++i) waiters.emplace_back([&] { thread->WaitFor(); });
+  go = true;
+  waiters.clear();
+  EXPECT_TRUE(thread->Finished());
+  thread->WaitFor();
+}
+
+TEST(TThread, WaitForOnTheThreadItselfIsRefused) {
+  TestUiThread ui;
+  std::atomic<bool> refused{false};
+  auto thread = std::make_shared<BodyThread>([&](BodyThread& self) {
+    try {
+      self.WaitFor();
+    } catch (const std::logic_error&) {
+      refused = true;
+    }
+  });
+  thread->UiQueue = ui.Queue();
+  thread->Resume();
+  thread->WaitFor();
+  EXPECT_TRUE(refused.load());
+}
+
+// Sleeps go to the injected sleeper, so a test clock sees every one of them and no time passes.
+TEST(TThread, SleepUsesTheInjectedSleeperAndThenHonoursThePause) {
+  class RecordingSleeper final : public ISleeper {
+   public:
+    explicit RecordingSleeper(EventLog& log) : log_(log) {}
+    void Sleep(std::chrono::milliseconds duration) override {
+      if (onSleep) onSleep();
+      log_.Add("sleep " + std::to_string(duration.count()));
+    }
+    std::function<void()> onSleep;
+
+   private:
+    EventLog& log_;
+  };
+  TestUiThread ui;
+  EventLog log;
+  auto sleeper = std::make_shared<RecordingSleeper>(log);
+  std::atomic<BodyThread*> raw{nullptr};
+  auto thread = std::make_shared<BodyThread>([&](BodyThread& self) {
+    self.Sleep(100ms);
+    log.Add("after first");
+    self.Sleep(std::chrono::hours(1));
+    log.Add("after second");
+  });
+  raw = thread.get();
+  // The operator pauses during the second sleep: the body stops at its end until resumed.
+  sleeper->onSleep = [&] {
+    if (log.Has("after first")) raw.load()->Suspend();
+  };
+  thread->Sleeper = sleeper;
+  thread->UiQueue = ui.Queue();
+  thread->Resume();
+  ASSERT_TRUE(WaitUntil([&] { return log.Has("sleep 3600000"); }));
+  EXPECT_TRUE(thread->Suspended());
+  EXPECT_FALSE(log.Has("after second"));
+  thread->Resume();
+  thread->WaitFor();
+  EXPECT_EQ(log.Events(), (std::vector<std::string>{"sleep 100", "after first", "sleep 3600000",
+                                                    "after second"}));
 }
 
 TEST(TThread, UsesTheProcessWideQueueWhenNoneIsSet) {
@@ -231,25 +300,26 @@ TEST(TThread, UsesTheProcessWideQueueWhenNoneIsSet) {
   EXPECT_EQ(thread->UiQueue, ui.Queue());
 }
 
-TEST(TThread, ThreadDroppingTheLastReferenceDestroysItselfSafely) {
+TEST(TThread, OwnerReleasingARunningThreadWaitsForItsEnd) {
   TestUiThread ui;
   std::promise<void> destroyed;
   auto gone = destroyed.get_future();
   std::atomic<bool> go{false};
-  {
+  std::atomic<bool> body_done{false};
+  std::jthread owner([&] {
     auto thread = std::make_shared<BodyThread>(
         [&](BodyThread& self) {
           while (!go) std::this_thread::sleep_for(1ms);
           self.Synchronize([] {});
+          body_done = true;
         },
         &destroyed);
-    thread->FreeOnTerminate = true;
     thread->UiQueue = ui.Queue();
-    thread->OnTerminate = [] {};
     thread->Resume();
-  }
+  });
   go = true;
   EXPECT_EQ(gone.wait_for(20s), std::future_status::ready);
+  EXPECT_TRUE(body_done.load());
 }
 
 TEST(TThread, OwnerDroppingTheLastReferenceWaitsForTheThread) {

@@ -13,7 +13,7 @@
 namespace orgkat {
 namespace {
 
-using testing::WaitUntil;
+using test::WaitUntil;
 
 // A queue bound to the test body's thread, with a count of the wake-ups, so a test knows
 // exactly how many calls are queued before it serves them.

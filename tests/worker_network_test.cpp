@@ -13,8 +13,8 @@
 namespace orgkat {
 namespace {
 
-using testing::IsLogLineOf;
-using testing::WorkerRig;
+using test::IsLogLineOf;
+using test::WorkerRig;
 
 constexpr std::uint32_t kShortPauseMs = 150;
 

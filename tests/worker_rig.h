@@ -16,9 +16,10 @@
 #include "platform/ui_queue.h"
 #include "scraper/run_config.h"
 #include "scraper/scraping_thread.h"
+#include "tests/fakes/fake_controls.h"
 #include "tests/wait_until.h"
 
-namespace orgkat::testing {
+namespace orgkat::test {
 
 // A tick counter the test sets by hand; with a step, every reading moves it on by that much, so
 // pauses pass without real waiting and their length shows in the readings.
@@ -60,6 +61,7 @@ struct RequestScript {
   std::optional<HttpClientSettings> settings;
   int clients = 0;
   std::atomic<int> serve_calls{0};
+  std::atomic<int> cancels{0};
   std::shared_ptr<ManualTicks> ticks;
 
   std::vector<std::uint32_t> TicksAtRequests() {
@@ -78,6 +80,7 @@ class FakeHttpClient final : public IHttpClient {
       : script_(std::move(script)), settings_(settings) {}
 
   void Get(const std::string& url, std::string& body) override {
+    if (cancelled_) throw HttpError("Request cancelled");
     ScriptedRequest request;
     std::vector<std::string> headers{"Host: scripted"};
     if (settings_.OnBeforeHeaderSend) settings_.OnBeforeHeaderSend("GET", headers);
@@ -102,28 +105,17 @@ class FakeHttpClient final : public IHttpClient {
   int StatusCode() const override { return status_; }
   const std::string& ReasonPhrase() const override { return reason_; }
   void ServeEvents(std::chrono::milliseconds) override { ++script_->serve_calls; }
+  void Cancel() override {
+    cancelled_ = true;
+    ++script_->cancels;
+  }
 
  private:
+  std::atomic<bool> cancelled_{false};
   std::shared_ptr<RequestScript> script_;
   HttpClientSettings settings_;
   int status_ = 0;
   std::string reason_;
-};
-
-// A log control that keeps its lines; touched on the UI thread only.
-class RecordingLog final : public ILogView {
- public:
-  void Clear() override { lines_.clear(); }
-  void AppendLine(const std::string& line) override { lines_.push_back(line); }
-  std::string Text() const override {
-    std::string text;
-    for (const auto& line : lines_) text += line + "\r\n";
-    return text;
-  }
-  const std::vector<std::string>& Lines() const { return lines_; }
-
- private:
-  std::vector<std::string> lines_;
 };
 
 // One worker with its lists, a UI thread, a manual counter and either the scripted client or
@@ -132,7 +124,7 @@ struct WorkerRig {
   TestUiThread ui;
   std::shared_ptr<ManualTicks> ticks = std::make_shared<ManualTicks>();
   std::shared_ptr<RequestScript> script = std::make_shared<RequestScript>();
-  std::shared_ptr<RecordingLog> log = std::make_shared<RecordingLog>();
+  std::shared_ptr<FakeLogView> log = std::make_shared<FakeLogView>();
   std::shared_ptr<std::mutex> lock = std::make_shared<std::mutex>();
   std::shared_ptr<TWorkerList> running = std::make_shared<TWorkerList>();
   std::shared_ptr<TWorkerList> finished = std::make_shared<TWorkerList>();
@@ -202,7 +194,7 @@ struct WorkerRig {
 
   std::vector<std::string> Lines() {
     std::vector<std::string> lines;
-    ui.Run([&] { lines = log->Lines(); });
+    ui.Run([&] { lines = log->lines; });
     return lines;
   }
 };
@@ -213,4 +205,4 @@ inline bool IsLogLineOf(const std::string& line, const std::string& message) {
   return line.size() > tail.size() && line.ends_with(tail);
 }
 
-}  // namespace orgkat::testing
+}  // namespace orgkat::test

@@ -111,10 +111,8 @@ int main(int argc, char** argv) {
     bar->Erase();
     if (outcome.Summary) std::fputs(orgkat::SummaryText(*outcome.Summary).c_str(), stderr);
     status = orgkat::ExitStatus(outcome);
+    // The run has made its end-of-thread notice; the handlers join it as they go.
+    queue->Shutdown();
   }
-  std::fflush(stdout);
-  std::fflush(stderr);
-  // Workers abandoned by a stopped or failed run may still be finishing their requests; ending the
-  // process here keeps them from running into the destruction of static objects.
-  std::_Exit(status);
+  return status;
 }

@@ -9,6 +9,13 @@ TRunHandlers::TRunHandlers(Controls controls, std::shared_ptr<const RunConfig> c
                            std::int32_t limit)
     : controls_(std::move(controls)), config_(std::move(config)), limit_(limit) {}
 
+TRunHandlers::~TRunHandlers() {
+  if (!owned_) return;
+  owned_->Terminate();
+  owned_->Resume();
+  owned_->WaitFor();
+}
+
 void TRunHandlers::Log(const std::string& message) {
   controls_.Log->AppendLine(LogLine(message));
 }
@@ -17,6 +24,9 @@ void TRunHandlers::StartButtonClick() {
   // The start control is disabled only by the run's first report; a second click before it is
   // ignored here.
   if (active_) return;
+  // The previous run has made its end-of-thread notice; its thread is ending, if not gone.
+  if (owned_) owned_->WaitFor();
+  owned_.reset();
   auto scraper = std::make_shared<TScraper>();
   scraper->LogsMemo = controls_.Log;
   scraper->ProgressBar = controls_.Progress;
@@ -26,11 +36,9 @@ void TRunHandlers::StartButtonClick() {
   scraper->Config = config_;
   scraper->ProcessPendingEvents = ProcessPendingEvents;
   scraper->OnLogFileFailure = OnLogFileFailure;
-  // The controller frees itself: the notice holds no strong reference to it, and none to these
-  // handlers, which may be gone when it runs.
-  scraper->OnTerminate = [this, alive = std::weak_ptr<int>(alive_),
-                          ended = std::weak_ptr<TScraper>(scraper)] {
-    if (alive.expired()) return;
+  // The notice runs on the UI thread while these handlers are alive: they join the run before
+  // they go. It holds no strong reference to the controller, which owns the notice.
+  scraper->OnTerminate = [this, ended = std::weak_ptr<TScraper>(scraper)] {
     const auto run = ended.lock();
     if (run && active_ == run) active_.reset();
     if (run && OnRunEnded) OnRunEnded(run->Summary());
@@ -42,11 +50,13 @@ void TRunHandlers::StartButtonClick() {
     config_ = std::move(next);
   }
   active_ = scraper;
+  owned_ = scraper;
   try {
     scraper->Resume();
   } catch (...) {
     // A run that never started must not block the next start.
     active_.reset();
+    owned_.reset();
     throw;
   }
 }

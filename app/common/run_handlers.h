@@ -12,7 +12,8 @@
 namespace orgkat {
 
 // The operator's four actions on a run (start, pause, stop and the resume timer's expiry), shared
-// by the window and the console. UI thread only.
+// by the window and the console. UI thread only. The handlers own the run's controller and join
+// its thread: the one of an ended run when the next starts, the current one when they go.
 class TRunHandlers {
  public:
   struct Controls {
@@ -25,6 +26,9 @@ class TRunHandlers {
   TRunHandlers(Controls controls, std::shared_ptr<const RunConfig> config, std::int32_t limit);
   TRunHandlers(const TRunHandlers&) = delete;
   TRunHandlers& operator=(const TRunHandlers&) = delete;
+  // Stops a run still going and joins it. Its UI-thread calls must fail by then (the front end
+  // shuts its queue first), since the thread that would serve them is the one waiting here.
+  ~TRunHandlers();
 
   void StartButtonClick();
   // The window's start: first the checks that depend on the moment (a disk fills, certificate
@@ -53,8 +57,8 @@ class TRunHandlers {
   std::shared_ptr<const RunConfig> config_;
   std::int32_t limit_;
   std::shared_ptr<TScraper> active_;
-  // Lets a run's end-of-thread notice find out whether these handlers still exist.
-  std::shared_ptr<int> alive_ = std::make_shared<int>();
+  // The latest run's controller, kept until its thread is joined.
+  std::shared_ptr<TScraper> owned_;
 };
 
 }  // namespace orgkat

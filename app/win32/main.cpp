@@ -22,8 +22,9 @@
 
 namespace {
 
-// Ends the process at once. An active run is abandoned: its threads are not waited for, no log
-// file is written, and what the result file already holds stays on disk.
+// Ends the process at once, for a window closed inside a progress report: the run's controller
+// waits for that very report, so it cannot be joined from here. Its threads are not waited for,
+// no log file is written, and what the result file already holds stays on disk.
 [[noreturn]] void EndProgram(orgkat::UiCallQueue& queue, int status) {
   queue.Shutdown();
   std::fflush(nullptr);
@@ -70,5 +71,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   ShowWindow(dialog, show);
   UpdateWindow(dialog);
   for (const auto& notice : parsed.Options->Notices) form->ShowNotice(notice);
-  EndProgram(*ui.Queue(), orgkat::RunMessageLoop(dialog));
+  const int status = orgkat::RunMessageLoop(dialog);
+  // The window is closed: from here an active run's UI-thread calls fail instead of waiting for a
+  // UI that is gone, so the form's handlers can stop the run, cancel its requests and join it as
+  // the form goes. What the result file already holds stays on disk.
+  ui.Queue()->Shutdown();
+  form.reset();
+  return status;
 }

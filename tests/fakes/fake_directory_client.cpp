@@ -1,5 +1,6 @@
 #include "tests/fakes/fake_directory_client.h"
 
+#include <condition_variable>
 #include <thread>
 
 namespace orgkat::test {
@@ -11,8 +12,13 @@ class FakeClient : public IHttpClient {
 
   void Get(const std::string& url, std::string& body) override {
     const FakeDirectory::Answer answer = directory_->Begin(url);
-    std::this_thread::sleep_for(answer.delay);
+    bool cancelled = false;
+    {
+      std::unique_lock lock(mutex_);
+      cancelled = cancel_.wait_for(lock, answer.delay, [this] { return cancelled_; });
+    }
     directory_->End();
+    if (cancelled) throw HttpError("Request cancelled");
     status_ = answer.status;
     if (!answer.failure.empty() || answer.status >= 400) {
       reason_ = answer.failure;
@@ -26,9 +32,19 @@ class FakeClient : public IHttpClient {
   void ServeEvents(std::chrono::milliseconds max_wait) override {
     std::this_thread::sleep_for(std::min(max_wait, std::chrono::milliseconds(1)));
   }
+  void Cancel() override {
+    {
+      std::lock_guard lock(mutex_);
+      cancelled_ = true;
+    }
+    cancel_.notify_all();
+  }
 
  private:
   std::shared_ptr<FakeDirectory> directory_;
+  std::mutex mutex_;
+  std::condition_variable cancel_;
+  bool cancelled_ = false;
   int status_ = 0;
   std::string reason_;
 };
@@ -48,6 +64,11 @@ int FakeDirectory::Requests(const std::string& url) const {
   std::lock_guard lock(mutex_);
   const auto it = requests_.find(url);
   return it == requests_.end() ? 0 : it->second;
+}
+
+int FakeDirectory::InFlight() const {
+  std::lock_guard lock(mutex_);
+  return inFlight_;
 }
 
 int FakeDirectory::MaxInFlight() const {

@@ -34,6 +34,8 @@ class FakeDirectory : public std::enable_shared_from_this<FakeDirectory> {
 
   int Requests(const std::string& url) const;
   int MaxInFlight() const;
+  // Requests begun and not yet ended (answered, failed or cancelled).
+  int InFlight() const;
 
  private:
   friend class FakeClient;
