@@ -39,7 +39,9 @@ TEST(ConsoleLoopTest, ServesACallFromAnotherThreadThenFiresTheResumeTimer) {
                   ++fired;
                   timer.SetEnabled(false);
                   loop.Quit();
-                }});
+                },
+            .Resized = [] {},
+            .Idle = [] {}});
   caller.join();
   EXPECT_TRUE(served);
   EXPECT_EQ(fired, 1);
@@ -68,7 +70,9 @@ TEST(ConsoleLoopTest, TheSystemsStopRequestStopsTheRun) {
                   loop.Quit();
                 },
             .Pause = [] {},
-            .TimerFired = [] {}});
+            .TimerFired = [] {},
+            .Resized = [] {},
+            .Idle = [] {}});
   EXPECT_EQ(stops, 1);
 }
 
