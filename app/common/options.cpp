@@ -186,14 +186,16 @@ void CheckProxyFile(const std::string& path, bool named, std::vector<std::string
   }
 }
 
-constexpr const char* kCliFooter = R"(Files:
+constexpr const char* kFilesFooter = R"(Files:
   01cert.pem, 01key.pem  the client certificate and its private key, read from --cert-dir, else
                          cert_dir of orgkat.conf, else the current working directory; the key
                          is protected by the program's pass phrase
   orgkat.conf            lines "api_host = HOST[:PORT]", "site_host = HOST[:PORT]" and
                          "cert_dir = DIR", '#' starts a comment; where it is looked for: below
   proxy.txt              beside the program, optional: "HOST:PORT" on its first line
+)";
 
+constexpr const char* kConsoleFooter = R"(
 While it runs:
   Ctrl-C, SIGTERM, SIGHUP or the key s   stop (a second Ctrl-C ends the program at once)
   SIGUSR1 or the key p                   pause / resume
@@ -205,15 +207,6 @@ Exit status:
   2    a usage error or a check before the run failed
   3    the run completed, but some records failed after their last attempt
   130  the operator stopped the run
-)";
-
-constexpr const char* kWindowFooter = R"(Files:
-  01cert.pem, 01key.pem  the client certificate and its private key, read from --cert-dir, else
-                         cert_dir of orgkat.conf, else the current working directory; the key
-                         is protected by the program's pass phrase
-  orgkat.conf            lines "api_host = HOST[:PORT]", "site_host = HOST[:PORT]" and
-                         "cert_dir = DIR", '#' starts a comment; where it is looked for: below
-  proxy.txt              beside the program, optional: "HOST:PORT" on its first line
 )";
 
 }  // namespace
@@ -280,7 +273,7 @@ ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<
   }
 
   const auto config_file = FindConfigFile(programDir, folders);
-  app.footer(std::string(program == "orgkat-cli" ? kCliFooter : kWindowFooter) + "\n" +
+  app.footer(std::string(kFilesFooter) + (program == "orgkat-cli" ? kConsoleFooter : "") + "\n" +
              ConfigFooter(programDir, folders, config_file));
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());
