@@ -130,12 +130,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!Trimmed((*cells)[i])) Fail("cells 3 to 10 are not trimmed");
   }
   using orgkat::MemberText;
+  using orgkat::SpreadsheetText;
   using orgkat::TrimValue;
-  if ((*cells)[0] != MemberText(record, "title")) Fail("cell 1 is not the title");
-  if ((*cells)[1] != MemberText(record, "title_full")) Fail("cell 2 is not the full title");
-  if ((*cells)[5] != TrimValue(MemberText(record, "email"))) Fail("cell 6 is not the e-mail");
-  if ((*cells)[6] != TrimValue(MemberText(record, "website"))) Fail("cell 7 is not the site");
-  if ((*cells)[7] != TrimValue(MemberText(record, "director"))) Fail("cell 8 is not the director");
+  if ((*cells)[0] != SpreadsheetText(MemberText(record, "title"))) Fail("cell 1 is not the title");
+  if ((*cells)[1] != SpreadsheetText(MemberText(record, "title_full"))) {
+    Fail("cell 2 is not the full title");
+  }
+  if ((*cells)[5] != SpreadsheetText(TrimValue(MemberText(record, "email")))) {
+    Fail("cell 6 is not the e-mail");
+  }
+  if ((*cells)[6] != SpreadsheetText(TrimValue(MemberText(record, "website")))) {
+    Fail("cell 7 is not the site");
+  }
+  if ((*cells)[7] != SpreadsheetText(TrimValue(MemberText(record, "director")))) {
+    Fail("cell 8 is not the director");
+  }
   if (lastDirector != MemberText(record, "director")) Fail("last director is not the director");
   return 0;
 }

@@ -66,11 +66,9 @@ bool IsFormula(std::string_view text) {
          !IsNumber(text);
 }
 
-// A cell that would be read as a formula gets a leading apostrophe, so it stays text.
 void AppendCell(std::string& row, std::string_view separator, std::string_view text) {
   row += separator;
-  if (IsFormula(text)) row += '\'';
-  row += EscapeQuotes(text);
+  row += EscapeQuotes(SpreadsheetText(text));
 }
 
 // The phone cells begin with a space of their own, so no spreadsheet reads them as formulas.
@@ -80,6 +78,10 @@ void AppendPhoneCell(std::string& row, std::string_view separator, std::string_v
 }
 
 }  // namespace
+
+std::string SpreadsheetText(std::string_view text) {
+  return IsFormula(text) ? "'" + std::string(text) : std::string(text);
+}
 
 std::string TrimValue(std::string_view text) {
   const auto kept = [](char c) { return static_cast<unsigned char>(c) > ' '; };

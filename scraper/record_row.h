@@ -22,6 +22,10 @@ std::string TrimValue(std::string_view text);
 // Every double quote doubled.
 std::string EscapeQuotes(std::string_view text);
 
+// The text a cell holds for `text`: with a leading apostrophe when a spreadsheet would take it for
+// a formula ('=', '+', '-' or '@' first, longer than that, not a number), so it stays text.
+std::string SpreadsheetText(std::string_view text);
+
 // The text of member `name` of `container`; empty when the container is absent, not an object, or
 // has no such member.
 std::string MemberText(const std::optional<JsonValue>& container, std::string_view name);
