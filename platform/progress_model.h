@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 namespace orgkat {
 
@@ -21,8 +20,5 @@ class ProgressModel {
   std::int32_t max_ = 100;
   std::int32_t position_ = 0;
 };
-
-// The hover text "%d из %d, осталось %d": position, maximum, and what remains.
-std::string ProgressHintText(std::int32_t position, std::int32_t max);
 
 }  // namespace orgkat

@@ -7,9 +7,9 @@
 
 #include "platform/code_page.h"
 #include "platform/file_creation.h"
-#include "platform/progress_model.h"
 #include "platform/timestamp.h"
 #include "scraper/directory_endpoints.h"
+#include "scraper/progress_hint.h"
 #include "scraper/record_row.h"
 #include "scraper/scraping_thread.h"
 

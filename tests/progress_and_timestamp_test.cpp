@@ -6,6 +6,7 @@
 
 #include "platform/progress_model.h"
 #include "platform/timestamp.h"
+#include "scraper/progress_hint.h"
 
 namespace orgkat {
 namespace {

@@ -5,7 +5,7 @@
 
 #include "app/cli/progress_line.h"
 #include "app/cli/run_outcome.h"
-#include "platform/progress_model.h"
+#include "scraper/progress_hint.h"
 
 namespace orgkat {
 namespace {
