@@ -89,7 +89,6 @@ void TScraper::Execute() {
 }
 
 void TScraper::RunPhases() {
-  ListsLock = std::make_shared<std::mutex>();
   SendRunState(true);
 
   UrlQueue.Assign(ListUrl(Config->ApiHost));
@@ -143,8 +142,12 @@ TScraper::PhaseEnd TScraper::RunPhase(Phase phase) {
     }
     ProgressBarPosition = 0;
     ProgressBarMax = ClampedCount(UrlQueue.size());
-    RunningList = std::make_shared<TWorkerList>();
-    FinishedList = std::make_shared<TWorkerList>();
+    {
+      std::lock_guard lock(ListsLock);
+      TPhaseLists& lists = PhaseLists.emplace_back();
+      RunningList = &lists.Running;
+      FinishedList = &lists.Finished;
+    }
     return DispatchLoop(phase);
   } catch (const std::exception& e) {
     failure = std::string("ERROR_") + e.what();
@@ -173,7 +176,7 @@ TScraper::PhaseEnd TScraper::DispatchLoop(Phase phase) {
   // The one way out for a stop. Left at the loop test, the running workers are asked to end; left
   // early, they are not. Either way the phase no longer waits for them.
   if (!early) {
-    std::lock_guard lock(*ListsLock);
+    std::lock_guard lock(ListsLock);
     for (const auto& worker : *RunningList) worker->Terminate();
   }
   AbandonWorkers();
@@ -183,7 +186,7 @@ TScraper::PhaseEnd TScraper::DispatchLoop(Phase phase) {
 TScraper::StepEnd TScraper::DispatchStep() {
   std::size_t running;
   {
-    std::lock_guard lock(*ListsLock);
+    std::lock_guard lock(ListsLock);
     running = RunningList->size();
   }
   if (static_cast<std::int64_t>(running) >= Limit || UrlQueue.empty()) return StepEnd::Continue;
@@ -199,7 +202,7 @@ TScraper::StepEnd TScraper::DispatchStep() {
 
 void TScraper::StartWorker(std::string url) {
   auto worker = std::make_shared<TScrapingThread>();
-  worker->ListsLock = ListsLock;
+  worker->ListsLock = &ListsLock;
   worker->RunningList = RunningList;
   worker->FinishedList = FinishedList;
   worker->url = std::move(url);
@@ -207,7 +210,7 @@ void TScraper::StartWorker(std::string url) {
   worker->Config = Config;
   worker->UiQueue = UiQueue;
   {
-    std::lock_guard lock(*ListsLock);
+    std::lock_guard lock(ListsLock);
     RunningList->push_back(worker);
   }
   worker->Resume();
@@ -216,7 +219,7 @@ void TScraper::StartWorker(std::string url) {
 TScraper::StepEnd TScraper::ConsumeStep(Phase phase) {
   std::shared_ptr<TScrapingThread> finished;
   {
-    std::lock_guard lock(*ListsLock);
+    std::lock_guard lock(ListsLock);
     if (FinishedList->empty()) return StepEnd::Continue;
     finished = FinishedList->front();
   }
@@ -224,7 +227,7 @@ TScraper::StepEnd TScraper::ConsumeStep(Phase phase) {
   Consume(phase, *finished);
   finished->Terminate();
   {
-    std::lock_guard lock(*ListsLock);
+    std::lock_guard lock(ListsLock);
     FinishedList->pop_front();
   }
   finished->WaitFor();
@@ -232,7 +235,7 @@ TScraper::StepEnd TScraper::ConsumeStep(Phase phase) {
 }
 
 bool TScraper::PhaseDone() {
-  std::lock_guard lock(*ListsLock);
+  std::lock_guard lock(ListsLock);
   return RunningList->empty() && FinishedList->empty() && UrlQueue.empty();
 }
 
@@ -261,9 +264,8 @@ void TScraper::Consume(Phase phase, TScrapingThread& worker) {
 }
 
 void TScraper::AbandonWorkers() {
-  if (!ListsLock) return;
-  std::lock_guard lock(*ListsLock);
-  for (const auto* list : {RunningList.get(), FinishedList.get()}) {
+  std::lock_guard lock(ListsLock);
+  for (const auto* list : {RunningList, FinishedList}) {
     if (list) Abandoned.insert(Abandoned.end(), list->begin(), list->end());
   }
 }
@@ -272,6 +274,10 @@ void TScraper::EndAbandonedWorkers() {
   for (const auto& worker : Abandoned) worker->Cancel();
   for (const auto& worker : Abandoned) worker->WaitFor();
   Abandoned.clear();
+  std::lock_guard lock(ListsLock);
+  RunningList = nullptr;
+  FinishedList = nullptr;
+  PhaseLists.clear();
 }
 
 // A continued run takes its records from the journal instead of a list request.

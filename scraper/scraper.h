@@ -108,9 +108,13 @@ class TScraper : public TThread {
   void SaveLogFile();
 
   // Run state, owned by Execute.
-  std::shared_ptr<std::mutex> ListsLock;
-  std::shared_ptr<TWorkerList> RunningList;
-  std::shared_ptr<TWorkerList> FinishedList;
+  std::mutex ListsLock;  // guards every phase's lists
+  // Each phase's lists. An abandoned worker may still hand over into its phase's lists after the
+  // next phase has begun, so they all stay until the run has joined its workers; a deque keeps
+  // their places while it grows.
+  std::deque<TPhaseLists> PhaseLists;
+  TWorkerList* RunningList = nullptr;  // the current phase's lists, in PhaseLists
+  TWorkerList* FinishedList = nullptr;
   // Workers left running or unconsumed when a phase failed or stopped.
   std::vector<std::shared_ptr<TScrapingThread>> Abandoned;
   TUrlQueue UrlQueue;

@@ -36,14 +36,11 @@ std::string MessageOf(const std::exception_ptr& error) {
 // way out of Execute; only the two ways out that end without a hand-off withdraw it, by name.
 class TScrapingThread::HandOver {
  public:
-  // Takes the lock and the lists from the worker's fields: held here they stay alive for as long
-  // as the body needs them, even after the run has ended, and a worker left in its list forms no
-  // cycle with it.
   explicit HandOver(TScrapingThread& worker)
       : worker_(worker),
-        lock_(std::move(worker.ListsLock)),
-        running_(std::move(worker.RunningList)),
-        finished_(std::move(worker.FinishedList)) {}
+        lock_(worker.ListsLock),
+        running_(worker.RunningList),
+        finished_(worker.FinishedList) {}
   HandOver(const HandOver&) = delete;
   HandOver& operator=(const HandOver&) = delete;
 
@@ -67,9 +64,9 @@ class TScrapingThread::HandOver {
 
  private:
   TScrapingThread& worker_;
-  std::shared_ptr<std::mutex> lock_;
-  std::shared_ptr<TWorkerList> running_;
-  std::shared_ptr<TWorkerList> finished_;
+  std::mutex* lock_;
+  TWorkerList* running_;
+  TWorkerList* finished_;
   bool withdrawn_ = false;
 };
 

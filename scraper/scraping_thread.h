@@ -25,11 +25,11 @@ class TScrapingThread : public TThread {
   // Requests termination and waits for the thread to end.
   ~TScrapingThread() override;
 
-  // Set by the controller before the start. The worker keeps the lock and the lists alive until
-  // its hand-off is done, even after the run has ended.
-  std::shared_ptr<std::mutex> ListsLock;
-  std::shared_ptr<TWorkerList> RunningList;
-  std::shared_ptr<TWorkerList> FinishedList;
+  // Set by the controller before the start: its lock and its phase's lists, which it keeps until
+  // it has joined the worker.
+  std::mutex* ListsLock = nullptr;
+  TWorkerList* RunningList = nullptr;
+  TWorkerList* FinishedList = nullptr;
   std::string url;
   std::shared_ptr<ILogView> LogsMemo;
   std::shared_ptr<const RunConfig> Config;

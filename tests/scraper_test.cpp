@@ -440,6 +440,22 @@ TEST_F(RunTest, AbandonedWorkersAreCancelledAndJoinedWhenTheRunEnds) {
       << Log();
 }
 
+// A failed phase abandons its workers too; they hand over into that phase's lists, which the run
+// keeps until it has joined them.
+TEST_F(RunTest, WorkersLeftByAFailedPhaseAreCancelledAndJoinedWhenTheRunEnds) {
+  directory_->Set(ListUrl(kHost), Answer::Body(ListOf(3)));
+  for (int id = 1; id <= 2; ++id)
+    directory_->Set(RecordUrl(id), Answer::Body(Record("Школа", "Д"), std::chrono::hours(1)));
+  directory_->Set(RecordUrl(3), Answer::Body("<html>maintenance</html>"));
+  Start(3);
+  ASSERT_TRUE(Eventually([this] { return scraper_->Suspended(); })) << Log();
+  EXPECT_EQ(directory_->InFlight(), 2);
+  ui_.Run([this] { scraper_->Resume(); });
+  WaitForEnd();
+  EXPECT_EQ(directory_->InFlight(), 0);
+  EXPECT_EQ(Messages().back().rfind("Работа завершена, лог записан в ", 0), 0u) << Log();
+}
+
 TEST_F(RunTest, ZeroLimitStartsNothingUntilStopped) {
   directory_->Set(ListUrl(kHost), Answer::Body(ListOf(1)));
   Start(0);

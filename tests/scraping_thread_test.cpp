@@ -48,7 +48,7 @@ TEST(FetchWorker, NotFoundAtEveryAttemptLogsFiveLinesAndHandsOverAfterTheFinalPa
   EXPECT_EQ(rig.worker->html, "");
   EXPECT_EQ(rig.worker->statusText, "ERROR_Not Found");
   EXPECT_FALSE(rig.InRunningList());
-  EXPECT_EQ(rig.finished->size(), 1u);
+  EXPECT_EQ(rig.finished.size(), 1u);
   EXPECT_EQ(rig.Lines().size(), 5u);
 }
 
@@ -238,26 +238,26 @@ TEST(FetchWorker, HandOffRemovesOnlyItsFirstEntryAndAppendsEvenWhenAbsent) {
     auto other = std::make_shared<TScrapingThread>();
     rig.Script({Completes("x")});
     rig.listed_as_running = false;
-    rig.running->push_back(other);
+    rig.running.push_back(other);
     rig.Start();
     ASSERT_TRUE(rig.WaitHandedOver());
-    std::lock_guard guard(*rig.lock);
-    EXPECT_EQ(*rig.running, (TWorkerList{other}));
-    EXPECT_EQ(*rig.finished, (TWorkerList{rig.worker}));
+    std::lock_guard guard(rig.lock);
+    EXPECT_EQ(rig.running, (TWorkerList{other}));
+    EXPECT_EQ(rig.finished, (TWorkerList{rig.worker}));
   }
   {
     SCOPED_TRACE("listed twice");
     WorkerRig rig;
     rig.Script({Completes("x")});
     {
-      std::lock_guard guard(*rig.lock);
-      rig.running->push_back(rig.worker);
+      std::lock_guard guard(rig.lock);
+      rig.running.push_back(rig.worker);
     }
     rig.Start();
     ASSERT_TRUE(rig.WaitHandedOver());
-    std::lock_guard guard(*rig.lock);
-    EXPECT_EQ(*rig.running, (TWorkerList{rig.worker}));
-    EXPECT_EQ(*rig.finished, (TWorkerList{rig.worker}));
+    std::lock_guard guard(rig.lock);
+    EXPECT_EQ(rig.running, (TWorkerList{rig.worker}));
+    EXPECT_EQ(rig.finished, (TWorkerList{rig.worker}));
   }
 }
 
@@ -393,28 +393,6 @@ TEST(FetchWorker, CancelEndsTheWorkerPromptlyWithoutHandOff) {
     EXPECT_EQ(rig.Lines().size(), c.lines);
     EXPECT_EQ(rig.script->cancels.load(), 1);
   }
-}
-
-TEST(FetchWorker, AbandonedWorkerKeepsLockAndListsAliveUntilItsHandOff) {
-  WorkerRig rig;
-  rig.ticks->Set(50);
-  rig.Script({Fails("Not Found", 404, "Not Found")});
-  for (int i = 0; i < 4; ++i) rig.Script({Fails("Not Found", 404, "Not Found")});
-  rig.Start();
-  ASSERT_TRUE(WaitUntil([&] { return rig.script->serve_calls > 0; }));
-  // The run ends: it lets go of its lock and lists while the worker is in its final pause.
-  std::weak_ptr<TWorkerList> finished = rig.finished;
-  std::weak_ptr<TWorkerList> running = rig.running;
-  rig.lock.reset();
-  rig.running.reset();
-  rig.finished.reset();
-  EXPECT_FALSE(finished.expired());
-  rig.ticks->Set(5000);
-  ASSERT_TRUE(rig.WaitEnded());
-  // Once the worker has ended nothing holds them: no cycle through the lists.
-  EXPECT_TRUE(finished.expired());
-  EXPECT_TRUE(running.expired());
-  EXPECT_EQ(rig.worker->result, -1);
 }
 
 }  // namespace

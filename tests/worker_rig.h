@@ -125,9 +125,10 @@ struct WorkerRig {
   std::shared_ptr<ManualTicks> ticks = std::make_shared<ManualTicks>();
   std::shared_ptr<RequestScript> script = std::make_shared<RequestScript>();
   std::shared_ptr<FakeLogView> log = std::make_shared<FakeLogView>();
-  std::shared_ptr<std::mutex> lock = std::make_shared<std::mutex>();
-  std::shared_ptr<TWorkerList> running = std::make_shared<TWorkerList>();
-  std::shared_ptr<TWorkerList> finished = std::make_shared<TWorkerList>();
+  // The controller's part, which outlives the worker.
+  std::mutex lock;
+  TWorkerList running;
+  TWorkerList finished;
   std::shared_ptr<RunConfig> config = std::make_shared<RunConfig>();
   std::shared_ptr<TScrapingThread> worker = std::make_shared<TScrapingThread>();
   std::string url = "https://api.test/api/eduoffices/17.json";
@@ -161,26 +162,26 @@ struct WorkerRig {
   }
 
   void Start() {
-    worker->ListsLock = lock;
-    worker->RunningList = running;
-    worker->FinishedList = finished;
+    worker->ListsLock = &lock;
+    worker->RunningList = &running;
+    worker->FinishedList = &finished;
     worker->url = url;
     worker->LogsMemo = log;
     worker->Config = config;
     if (listed_as_running) {
-      std::lock_guard guard(*lock);
-      running->push_back(worker);
+      std::lock_guard guard(lock);
+      running.push_back(worker);
     }
     worker->Resume();
   }
 
   bool HandedOver() {
-    std::lock_guard guard(*lock);
-    return std::find(finished->begin(), finished->end(), worker) != finished->end();
+    std::lock_guard guard(lock);
+    return std::find(finished.begin(), finished.end(), worker) != finished.end();
   }
   bool InRunningList() {
-    std::lock_guard guard(*lock);
-    return std::find(running->begin(), running->end(), worker) != running->end();
+    std::lock_guard guard(lock);
+    return std::find(running.begin(), running.end(), worker) != running.end();
   }
   // Ends when the worker has handed over; the lock orders the reads of its outcome after that.
   bool WaitHandedOver() {
