@@ -17,9 +17,9 @@ foreach(name boost nlohmann CLI)
   file(CREATE_LINK "/usr/include/${name}" "${header_dir}/${name}" SYMBOLIC)
 endforeach()
 
-add_compile_definitions(_WIN32_WINNT=0x0601 WIN32_LEAN_AND_MEAN NOMINMAX)
+target_compile_definitions(orgkat_flags INTERFACE _WIN32_WINNT=0x0601 WIN32_LEAN_AND_MEAN NOMINMAX)
 # Each program stands alone: no MinGW runtime DLLs beside it.
-add_link_options(-static)
+target_link_options(orgkat_flags INTERFACE -static)
 
 add_library(Boost::headers INTERFACE IMPORTED)
 target_include_directories(Boost::headers SYSTEM INTERFACE "${header_dir}")

@@ -28,7 +28,7 @@
 #include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/string_body.hpp>
 
-#include "platform/tls_context.h"
+#include "platform/tls/tls_context.h"
 #include "platform/url_target.h"
 #include "platform/winsock_errors.h"
 

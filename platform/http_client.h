@@ -19,6 +19,10 @@ struct TlsSettings {
   bool VerifyPeer = false;
 };
 
+// Sets up a TLS context as a worker's first handshake will, with the files as they are now. Empty
+// when that works; otherwise the reason the handshake would fail with.
+std::string TlsSetupProblem(const TlsSettings& settings);
+
 struct HttpClientSettings {
   std::string Accept;
   std::string Agent;

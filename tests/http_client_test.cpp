@@ -10,8 +10,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "platform/client_credentials.h"
-#include "platform/tls_context.h"
+#include "platform/tls/client_credentials.h"
+#include "platform/tls/tls_context.h"
 #include "tests/support/scripted_server.h"
 #include "tests/support/test_certificates.h"
 
@@ -542,15 +542,14 @@ TEST_F(HttpClientTest, LineBreakInAHeaderValueFailsBeforeAnythingIsSent) {
 }
 
 TEST_F(HttpClientTest, TargetWithSpaceControlAndNonAsciiBytesIsPercentEncoded) {
-  std::uint16_t port = 0;
-  ScriptedServer server([&port](const std::string&, int index) {
+  ScriptedServer server([](const std::string&, int index) {
     if (index == 0) {
       return ScriptedReply{
           "HTTP/1.1 301 Moved\r\nLocation: /to\tx \xd0\xaf%41\r\nContent-Length: 0\r\n\r\n"};
     }
     return ScriptedReply{Ok("x")};
   });
-  port = server.Port();
+  const auto port = server.Port();
   auto client = CreateHttpClient(Settings());
   std::string body;
   client->Get(Url("http", server, "/a b\x7f\xc3\xa9?q=\"x\""), body);

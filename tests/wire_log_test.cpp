@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 #include <openssl/ssl.h>
 
-#include "platform/tls_context.h"
+#include "platform/tls/tls_context.h"
 #include "tests/support/test_certificates.h"
 
 namespace orgkat {

@@ -13,7 +13,6 @@
 #include "app/common/file_places.h"
 #include "platform/file_creation.h"
 #include "platform/path_text.h"
-#include "platform/tls_context.h"
 #include "scraper/proxy_file.h"
 #include "scraper/request_profile.h"
 
@@ -396,14 +395,11 @@ std::string CertificateProblem(const RunConfig& config) {
   std::string problem;
   if (!missing.empty()) {
     problem = "the client certificate files are missing: " + missing;
+  } else if (const auto failure = TlsSetupProblem(*tls); !failure.empty()) {
+    problem = "the client certificate cannot be used: " + failure +
+              " (is the key protected by the program's pass phrase?)";
   } else {
-    try {
-      TlsContext(*tls).Get();
-      return {};
-    } catch (const std::exception& e) {
-      problem = std::string("the client certificate cannot be used: ") + e.what() +
-                " (is the key protected by the program's pass phrase?)";
-    }
+    return {};
   }
   return problem + "; working directory " + cwd +
          "; every request will fail with \"Connection aborted on request\"";

@@ -1,4 +1,4 @@
-#include "platform/tls_context.h"
+#include "platform/tls/tls_context.h"
 
 #include <memory>
 #include <mutex>
@@ -6,7 +6,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
 
-#include "platform/client_credentials.h"
+#include "platform/tls/client_credentials.h"
 
 namespace orgkat {
 
@@ -100,6 +100,15 @@ ssl::context TlsContext::Build() const {
     throw TlsSetupError("Can't set the cipher list");
   }
   return context;
+}
+
+std::string TlsSetupProblem(const TlsSettings& settings) {
+  try {
+    TlsContext(settings).Get();
+    return {};
+  } catch (const std::exception& failure) {
+    return failure.what();
+  }
 }
 
 }  // namespace orgkat

@@ -1,4 +1,4 @@
-#include "platform/client_credentials.h"
+#include "platform/tls/client_credentials.h"
 
 #include <cstdio>
 #include <optional>
