@@ -16,10 +16,12 @@ ThreadReservoir::~ThreadReservoir() {
 }
 
 void ThreadReservoir::Run(std::function<void()> body) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
   waiting_.push_back(std::move(body));
   // Each parked thread takes one body; bodies handed over but not yet taken still count.
   if (parked_ >= waiting_.size()) {
+    // Woken after the lock is let go, so it does not wake only to wait for the lock.
+    lock.unlock();
     arrived_.notify_one();
     return;
   }
