@@ -101,10 +101,8 @@ void TThread::WaitWhilePaused() {
 }
 
 void TThread::Run() {
-  {
-    std::lock_guard lock(mutex_);
-    running_on_ = std::this_thread::get_id();
-  }
+  // Without the lock: Resume may still hold it, and the body need not wait for that.
+  running_on_ = std::this_thread::get_id();
   try {
     Execute();
   } catch (...) {

@@ -79,7 +79,7 @@ class TThread : public std::enable_shared_from_this<TThread> {
   bool suspended_ = true;
   bool finished_ = false;
   std::atomic<bool> terminated_{false};
-  std::thread::id running_on_;
+  std::atomic<std::thread::id> running_on_;
 };
 
 }  // namespace orgkat
