@@ -3,6 +3,7 @@
 #include <exception>
 #include <stdexcept>
 
+#include "platform/thread_reservoir.h"
 #include "platform/ui_queue.h"
 
 namespace orgkat {
@@ -37,8 +38,7 @@ void TThread::Resume() {
   suspended_ = false;
   if (!started_) {
     if (!UiQueue) UiQueue = CurrentUiQueue();
-    thread_ = std::thread(&TThread::Run, this);
-    id_ = thread_.get_id();
+    ThreadReservoir::Shared().Run([this] { Run(); });
     started_ = true;
   }
   changed_.notify_all();
@@ -68,15 +68,13 @@ bool TThread::Finished() const {
 }
 
 void TThread::WaitFor() {
-  {
-    std::lock_guard lock(mutex_);
-    if (!started_) return;
-    if (id_ == std::this_thread::get_id()) {
-      throw std::logic_error("WaitFor on the thread's own thread");
-    }
+  std::unique_lock lock(mutex_);
+  if (!started_) return;
+  // Once the body has ended its system thread may run another object's body, which may wait.
+  if (!finished_ && running_on_ == std::this_thread::get_id()) {
+    throw std::logic_error("WaitFor on the thread's own thread");
   }
-  std::lock_guard join(join_mutex_);
-  if (thread_.joinable()) thread_.join();
+  changed_.wait(lock, [&] { return finished_; });
 }
 
 void TThread::Synchronize(const std::function<void()>& op) {
@@ -103,6 +101,8 @@ void TThread::WaitWhilePaused() {
 }
 
 void TThread::Run() {
+  // Without the lock: Resume may still hold it, and the body need not wait for that.
+  running_on_ = std::this_thread::get_id();
   try {
     Execute();
   } catch (...) {
@@ -115,10 +115,10 @@ void TThread::Run() {
       // The user interface may be gone already; the thread still ends normally.
     }
   }
-  {
-    std::lock_guard lock(mutex_);
-    finished_ = true;
-  }
+  // The last touch of the object: notified under the lock, so a waiter that then lets the object
+  // go cannot do so before this thread is done with it.
+  std::lock_guard lock(mutex_);
+  finished_ = true;
   changed_.notify_all();
 }
 

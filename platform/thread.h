@@ -24,11 +24,13 @@ class ISleeper {
 std::shared_ptr<ISleeper> SystemSleeper();
 
 // A thread object in the manner of the run's classes: created suspended, started by Resume, with a
-// termination flag that the body tests at its own points. The object belongs to its owner, which
-// joins the thread: WaitFor, or the destructor, which waits for a started thread to end. The body
-// never keeps its own object alive, so the owner decides when it goes; a derived class whose body
-// uses its own members waits in its own destructor, before they go. The last reference must not
-// be let go on the thread itself, which cannot join itself.
+// termination flag that the body tests at its own points. The body runs on a system thread of the
+// process's reservoir (platform/thread_reservoir.h), which may run other bodies after it. The
+// object belongs to its owner, which waits for the body: WaitFor, or the destructor, which waits
+// for a started body to end. The body never keeps its own object alive, so the owner decides when
+// it goes; a derived class whose body uses its own members waits in its own destructor, before
+// they go. The last reference must not be let go on the body's own thread, which cannot wait for
+// itself.
 //
 // Pause is a gate, not a hard suspension: the body stops at its next UI-thread call (before it is
 // queued and again before it returns, so a call during which the object was suspended does not
@@ -48,8 +50,8 @@ class TThread : public std::enable_shared_from_this<TThread> {
   bool Terminated() const;
   // True once Execute has returned and the end-of-thread notice has run.
   bool Finished() const;
-  // Blocks until the thread has ended and joins it (returns at once if it never started). Any
-  // thread but the object's own may call it, as often as it likes.
+  // Blocks until the body and the end-of-thread notice have run (returns at once if it never
+  // started). Any thread but the body's own may call it, as often as it likes.
   void WaitFor();
 
   // Called on the UI thread after Execute has returned, before Finished turns true.
@@ -77,10 +79,7 @@ class TThread : public std::enable_shared_from_this<TThread> {
   bool suspended_ = true;
   bool finished_ = false;
   std::atomic<bool> terminated_{false};
-  std::thread::id id_;
-  // Guards thread_ once started; apart from mutex_, which the ending thread still needs.
-  std::mutex join_mutex_;
-  std::thread thread_;
+  std::atomic<std::thread::id> running_on_;
 };
 
 }  // namespace orgkat

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/thread_reservoir.h"
 #include "platform/ui_queue.h"
 #include "tests/wait_until.h"
 
@@ -339,6 +340,77 @@ TEST(TThread, OwnerDroppingTheLastReferenceWaitsForTheThread) {
   EXPECT_TRUE(body_done.load());
   thread.reset();
   EXPECT_EQ(gone.wait_for(20s), std::future_status::ready);
+}
+
+// A body that has ended leaves its system thread to the next one, which may wait for the ended
+// object without being taken for that object's own thread.
+TEST(TThread, AnEndedBodysThreadRunsTheNextBodyWhichMayWaitForTheEndedOne) {
+  TestUiThread ui;
+  auto first = std::make_shared<BodyThread>([](BodyThread&) {});
+  first->UiQueue = ui.Queue();
+  first->Resume();
+  first->WaitFor();
+  ASSERT_TRUE(WaitUntil([] { return ThreadReservoir::Shared().Parked() > 0; }));
+  std::atomic<bool> waited{false};
+  auto second = std::make_shared<BodyThread>([&](BodyThread&) {
+    first->WaitFor();
+    waited = true;
+  });
+  second->UiQueue = ui.Queue();
+  const auto threads = ThreadReservoir::Shared().Threads();
+  second->Resume();
+  second->WaitFor();
+  EXPECT_TRUE(waited.load());
+  EXPECT_EQ(ThreadReservoir::Shared().Threads(), threads);
+}
+
+TEST(ThreadReservoir, ABodyTakesAParkedThreadAndBodiesSideBySideGetThreadsOfTheirOwn) {
+  ThreadReservoir reservoir;
+  std::vector<std::thread::id> ran_on(3);
+  std::promise<void> first_done;
+  reservoir.Run([&] {
+    ran_on[0] = std::this_thread::get_id();
+    first_done.set_value();
+  });
+  first_done.get_future().wait();
+  ASSERT_TRUE(WaitUntil([&] { return reservoir.Parked() == 1; }));
+
+  // The second body keeps its thread until the third has run beside it.
+  std::promise<void> third_done;
+  std::promise<void> second_done;
+  auto third_ran = third_done.get_future();
+  reservoir.Run([&] {
+    ran_on[1] = std::this_thread::get_id();
+    third_ran.wait();
+    second_done.set_value();
+  });
+  reservoir.Run([&] {
+    ran_on[2] = std::this_thread::get_id();
+    third_done.set_value();
+  });
+  second_done.get_future().wait();
+  EXPECT_EQ(reservoir.Threads(), 2u);
+  EXPECT_NE(ran_on[1], ran_on[2]);
+  EXPECT_TRUE(ran_on[1] == ran_on[0] || ran_on[2] == ran_on[0]);
+}
+
+TEST(ThreadReservoir, ClosingWaitsForTheRunningBodiesAndJoinsEveryThread) {
+  std::atomic<int> ended{0};
+  {
+    ThreadReservoir reservoir;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    for (int i = 0; i < 3; ++i) {
+      reservoir.Run([&ended, released] {
+        released.wait();
+        ++ended;
+      });
+    }
+    ASSERT_EQ(reservoir.Threads(), 3u);
+    // Closing begins while the bodies are still waking up to their release.
+    release.set_value();
+  }
+  EXPECT_EQ(ended.load(), 3);
 }
 
 }  // namespace
