@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include <openssl/ssl.h>
+
 namespace orgkat {
 
 ThreadReservoir::~ThreadReservoir() {
@@ -45,7 +47,13 @@ std::size_t ThreadReservoir::Parked() const {
 }
 
 ThreadReservoir& ThreadReservoir::Shared() {
+  // The TLS library keeps state per thread, freed as the thread exits, and frees what it shares
+  // in an exit handler, which must run after the reservoir has joined its threads: otherwise
+  // their state is lost. Exit handlers run in the reverse order of their registration, so the
+  // library registers its own before the reservoir is made.
+  static const bool tls_library_ready = OPENSSL_init_ssl(0, nullptr) == 1;
   static ThreadReservoir reservoir;
+  static_cast<void>(tls_library_ready);
   return reservoir;
 }
 
