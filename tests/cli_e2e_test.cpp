@@ -127,15 +127,20 @@ TEST_F(CliEndToEnd, ASecondInterruptEndsTheProgramAtOnce) {
   StartCli({}, "60");
   ASSERT_TRUE(cli_->WaitForOutput(": Начинаем работу\n", 20s)) << cli_->Err();
   // The pause right behind the stop holds the run at its next step, so the stop cannot finish
-  // and save the log before the second interrupt arrives, however loaded the machine.
-  cli_->Signal(SIGINT);
-  cli_->Signal(SIGUSR1);
+  // and save the log before the second interrupt arrives. Sent to the main thread while the
+  // program is stopped, both are pending there when it continues; their handlers, which do not
+  // nest, run in the order of the signals' numbers, stop first, before the loop reads either: so
+  // however loaded the machine, the loop takes the stop and then the pause in one go.
+  cli_->Signal(SIGSTOP);
+  cli_->SignalMainThread(SIGINT);
+  cli_->SignalMainThread(SIGUSR1);
+  cli_->Signal(SIGCONT);
   ASSERT_TRUE(cli_->WaitForOutput(": Останавливаем работу\n", 10s));
   ASSERT_TRUE(cli_->WaitForOutput(": Включаем паузу\n", 10s)) << cli_->Out();
   cli_->Signal(SIGINT);
   // The slow list answer is 20 s away; the program must not wait for it.
   EXPECT_EQ(cli_->Wait(10s), 130);
-  EXPECT_TRUE(FilesLike(work_ / "out", "log.*").empty());
+  EXPECT_TRUE(FilesLike(work_ / "out", "log.*").empty()) << cli_->Out() << cli_->Err();
 }
 
 TEST_F(CliEndToEnd, ARecordThatIsNotJsonPausesTheRunUntilTheOperatorResumesIt) {

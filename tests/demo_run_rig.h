@@ -70,6 +70,9 @@ class Child {
   }
 
   void Signal(int sig) const { kill(pid_, sig); }
+  // To the program's main thread alone (its thread id is the process id): signals pending there
+  // are taken in the order of their numbers.
+  void SignalMainThread(int sig) const { tgkill(pid_, pid_, sig); }
   std::string Out() const { return ReadFile(out_); }
   std::string Err() const { return ReadFile(err_); }
 

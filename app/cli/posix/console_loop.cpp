@@ -56,7 +56,12 @@ void OnSignal(int signal) {
 void Install(int signal, void (*handler)(int)) {
   struct sigaction action {};
   action.sa_handler = handler;
+  // No handler runs inside another: signals that arrive together are then taken in the order of
+  // their numbers (a stop before a pause), not the other way round as nested handlers would.
   sigemptyset(&action.sa_mask);
+  for (const int other : {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGWINCH}) {
+    sigaddset(&action.sa_mask, other);
+  }
   action.sa_flags = SA_RESTART;
   sigaction(signal, &action, nullptr);
 }
