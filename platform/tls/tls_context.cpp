@@ -20,6 +20,17 @@ std::string Quoted(const std::string& name) {
   return "\"" + name + "\"";
 }
 
+// Throws the set-up's failure for a credential file that was not used: missing, or unreadable
+// (then with the text given for that file).
+void Require(ClientCredentials::Outcome outcome, const std::string& path, const char* unreadable) {
+  if (outcome == ClientCredentials::Outcome::kMissing) {
+    throw TlsSetupError("File not found " + Quoted(path));
+  }
+  if (outcome == ClientCredentials::Outcome::kUnreadable) {
+    throw TlsSetupError(unreadable + Quoted(path));
+  }
+}
+
 // With peer verification off the outcome of checking the server's chain is ignored, yet the
 // library would still build and check it against the trust directory in every handshake.
 int AcceptWithoutChecking(X509_STORE_CTX*, void*) {
@@ -62,23 +73,11 @@ ssl::context TlsContext::Build() const {
 
   // The key goes first, so with both files missing the key file is the one reported.
   auto& credentials = ClientCredentials::Shared();
-  switch (credentials.UsePrivateKey(native, settings_.PrivKeyFile, settings_.PassPhrase)) {
-    case ClientCredentials::Outcome::kUsed:
-      break;
-    case ClientCredentials::Outcome::kMissing:
-      throw TlsSetupError("File not found " + Quoted(settings_.PrivKeyFile));
-    case ClientCredentials::Outcome::kUnreadable:
-      throw TlsSetupError("Can't load private key file " + Quoted(settings_.PrivKeyFile));
-  }
+  Require(credentials.UsePrivateKey(native, settings_.PrivKeyFile, settings_.PassPhrase),
+          settings_.PrivKeyFile, "Can't load private key file ");
   X509_STORE* trust = DefaultTrustStore();
-  switch (credentials.UseCertificateChain(native, settings_.CertFile, trust)) {
-    case ClientCredentials::Outcome::kUsed:
-      break;
-    case ClientCredentials::Outcome::kMissing:
-      throw TlsSetupError("File not found " + Quoted(settings_.CertFile));
-    case ClientCredentials::Outcome::kUnreadable:
-      throw TlsSetupError("Can't read certificate file " + Quoted(settings_.CertFile));
-  }
+  Require(credentials.UseCertificateChain(native, settings_.CertFile, trust), settings_.CertFile,
+          "Can't read certificate file ");
   if (trust == nullptr) throw TlsSetupError("Can't load the default trust locations");
   SSL_CTX_set1_cert_store(native, trust);
 
