@@ -121,13 +121,19 @@ void TScraper::Guarded(const std::function<void()>& step) {
   }
 }
 
+void TScraper::NoteFailure(const std::string& message) {
+  if (!Summary_.ErrorReported) Summary_.Failure = message;
+  Summary_.ErrorReported = true;
+}
+
 void TScraper::ReportFailure(const std::string& message) {
+  NoteFailure(message);
   result = "ERROR_" + message;
   Synchronize([this, outcome = result] { ReportError(outcome); });
 }
 
 TScraper::PhaseEnd TScraper::RunPhase(Phase phase) {
-  std::string failure;
+  std::string message;
   try {
     if (phase == Phase::List && Config->Continuation) return TakeContinuedRecords();
     if (phase == Phase::Records && Config->Continuation) {
@@ -150,12 +156,12 @@ TScraper::PhaseEnd TScraper::RunPhase(Phase phase) {
     }
     return DispatchLoop(phase);
   } catch (const std::exception& e) {
-    failure = std::string("ERROR_") + e.what();
+    message = e.what();
   } catch (...) {
-    failure = "ERROR_";
   }
   AbandonWorkers();
-  SendResult(failure);
+  NoteFailure(message);
+  SendResult("ERROR_" + message);
   return PhaseEnd::Failed;
 }
 
@@ -179,6 +185,7 @@ TScraper::PhaseEnd TScraper::DispatchLoop(Phase phase) {
     std::lock_guard lock(ListsLock);
     for (const auto& worker : *RunningList) worker->Terminate();
   }
+  Summary_.Stopped = true;
   AbandonWorkers();
   return PhaseEnd::Stopped;
 }
@@ -243,6 +250,10 @@ void TScraper::Consume(Phase phase, TScrapingThread& worker) {
   // The body goes as soon as it is decoded, before the identifiers or the record tree are built.
   std::string text = DecodeBody(std::exchange(worker.html, std::string()));
   if (worker.result != 1) {
+    if (phase == Phase::List && worker.result == -1) {
+      Summary_.ListFailure =
+          worker.statusText.substr(worker.statusText.starts_with("ERROR_") ? 6 : 0);
+    }
     if (phase == Phase::Records && worker.result == -1) Summary_.LostUrls.push_back(worker.url);
     if (phase == Phase::Records) Journal.Failed(worker.url);
     return;
@@ -252,15 +263,25 @@ void TScraper::Consume(Phase phase, TScrapingThread& worker) {
   } else {
     try {
       WriteRecordRow(text, ResultFile, LastDirector);
-    } catch (const NoRecordError&) {
-      if (!Journal.NoRecord(worker.url)) throw;
-      Log("Пропускаем " + worker.url + ": в ответе снова нет записи организации");
-      Summary_.LostUrls.push_back(worker.url);
+    } catch (const NoRecordError& failure) {
+      DropRecordWithoutDocument(worker.url, failure.what());
       return;
     }
     ++Summary_.RowsWritten;
     Journal.RowWritten(worker.url, ResultFile.Size());
   }
+}
+
+// One record that holds no organisation does not end the collection: after its error and the
+// automatic pause, the phase goes on with the records still queued, and the record counts as lost.
+// A continued run that meets it again leaves it out without a pause.
+void TScraper::DropRecordWithoutDocument(const std::string& url, const std::string& message) {
+  Summary_.LostUrls.push_back(url);
+  if (Journal.NoRecord(url)) {
+    Log("Пропускаем " + url + ": в ответе снова нет записи организации");
+    return;
+  }
+  SendResult("ERROR_" + message);
 }
 
 void TScraper::AbandonWorkers() {
@@ -383,7 +404,6 @@ void TScraper::ReportResult(const std::string& outcome) {
 }
 
 void TScraper::ReportError(const std::string& outcome) {
-  Summary_.ErrorReported = true;
   LogsMemo->AppendLine(LogLine("Ошибка: " + ErrorMessageOf(outcome)));
 }
 

@@ -59,8 +59,11 @@ class TScraper : public TThread {
   // How the run went, for the console's exit status. Read on the UI thread once the run has ended.
   struct RunSummary {
     bool Completed = false;      // "Сбор данных завершен" was logged
-    bool ErrorReported = false;  // an error was reported ("Ошибка: ...")
+    bool ErrorReported = false;  // a failure ended a phase or the closing ("Ошибка: ...")
+    bool Stopped = false;        // a phase ended on the Terminated flag
     bool LogFileSaved = false;
+    std::string ListFailure;       // why the list request failed after its last attempt
+    std::string Failure;           // the message of the first failure that ended a phase
     std::size_t RecordsFound = 0;  // URLs handed to the records phase
     std::size_t RowsWritten = 0;
     std::vector<std::string> LostUrls;  // records that failed after their last attempt
@@ -99,6 +102,8 @@ class TScraper : public TThread {
   bool PhaseDone();
   void StartWorker(std::string url);
   void Consume(Phase phase, TScrapingThread& worker);
+  void DropRecordWithoutDocument(const std::string& url, const std::string& message);
+  void NoteFailure(const std::string& message);
   void AbandonWorkers();
   void EndAbandonedWorkers();
   void CloseRun();

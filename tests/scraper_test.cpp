@@ -230,41 +230,57 @@ TEST_F(RunTest, ListWithoutIdentifiersEndsWithoutResultFileOrReport) {
   EXPECT_TRUE(opened_.empty());
 }
 
-TEST_F(RunTest, RecordWithoutDocumentHoldsTheRunInTheAutomaticPause) {
-  config_.ResumeDelayMs = 1234;
-  directory_->Set(ListUrl(kHost), Answer::Body(ListOf(4)));
-  directory_->Set(RecordUrl(1), Answer::Body(Record("Первая", "")));
-  directory_->Set(RecordUrl(2), Answer::Body("<html>maintenance</html>"));
-  directory_->Set(RecordUrl(3), Answer::Body(Record("Третья", "Сидоров")));
-  directory_->Set(RecordUrl(4), Answer::Body(Record("Четвёртая", "Сидоров")));
-  // With a limit of 1 and the dispatch step before the consume step, record 3 may be fetched
-  // before record 2 is read; record 4 never is.
-  Start(1);
-  ASSERT_TRUE(Eventually([this] { return scraper_->Suspended(); })) << Log();
+// A record without document is reported and holds the run in the automatic pause; resumed, the
+// collection goes on with the records still queued and the record counts as lost; stopped during
+// the pause, the run ends as any stop in the records phase.
+TEST_F(RunTest, RecordWithoutDocumentPausesThenTheCollectionGoesOnWithoutIt) {
+  for (const bool stop : {false, true}) {
+    SCOPED_TRACE(stop ? "stopped during the pause" : "resumed");
+    config_.ResumeDelayMs = 1234;
+    directory_->Set(ListUrl(kHost), Answer::Body(ListOf(4)));
+    directory_->Set(RecordUrl(1), Answer::Body(Record("Первая", "")));
+    directory_->Set(RecordUrl(2), Answer::Body("<html>maintenance</html>"));
+    directory_->Set(RecordUrl(3), Answer::Body(Record("Третья", "Сидоров")));
+    directory_->Set(RecordUrl(4), Answer::Body(Record("Четвёртая", "Сидоров")));
+    Start(1);
+    ASSERT_TRUE(Eventually([this] { return scraper_->Suspended(); })) << Log();
 
-  const auto messages = Messages();
-  ASSERT_GE(messages.size(), 2u);
-  EXPECT_EQ(messages[messages.size() - 2].rfind("Ошибка: ", 0), 0u) << Log();
-  EXPECT_EQ(messages.back(), "Включаем паузу на 30 секунд");
-  ui_.Run([this] {
-    EXPECT_TRUE(timer_->enabled);
-    EXPECT_EQ(timer_->interval, 1234);
-  });
-  // Held inside the report: nothing more happens until it is resumed.
-  std::this_thread::sleep_for(50ms);
-  EXPECT_EQ(Messages().size(), messages.size());
+    const auto messages = Messages();
+    ASSERT_GE(messages.size(), 2u);
+    EXPECT_EQ(messages[messages.size() - 2], "Ошибка: В ответе нет записи организации") << Log();
+    EXPECT_EQ(messages.back(), "Включаем паузу на 30 секунд");
+    ui_.Run([this] {
+      EXPECT_TRUE(timer_->enabled);
+      EXPECT_EQ(timer_->interval, 1234);
+    });
+    // Held inside the report: nothing more happens until it is resumed.
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(Messages().size(), messages.size());
 
-  ui_.Run([this] { scraper_->Resume(); });
-  WaitForEnd();
-  EXPECT_TRUE(Logged("Сбор данных завершен"));
-  EXPECT_FALSE(Logged("Открываем файл с результатами")) << "the last record had no director";
-  EXPECT_EQ(directory_->Requests(RecordUrl(4)), 0) << "the rest of the queue is dropped";
-  const auto csv = FilesStartingWith(dir_, "data", ".csv");
-  ASSERT_EQ(csv.size(), 1u);
-  const std::string content = ReadFile(csv[0]);
-  EXPECT_NE(content.find("\"Первая\""), std::string::npos);
-  EXPECT_EQ(std::count(content.begin(), content.end(), '\n'), 2);
-  EXPECT_TRUE(scraper_->Summary().ErrorReported);
+    if (stop) {
+      Stop();
+    } else {
+      ui_.Run([this] { scraper_->Resume(); });
+    }
+    WaitForEnd();
+    const auto& summary = scraper_->Summary();
+    EXPECT_EQ(Logged("Сбор данных завершен"), !stop) << Log();
+    EXPECT_EQ(summary.Stopped, stop);
+    EXPECT_FALSE(summary.ErrorReported) << "one record does not fail the run";
+    EXPECT_EQ(summary.LostUrls, std::vector<std::string>{RecordUrl(2)});
+    const auto csv = FilesStartingWith(dir_, "data", ".csv");
+    ASSERT_EQ(csv.size(), 1u);
+    const std::string content = ReadFile(csv[0]);
+    if (!stop) {
+      EXPECT_EQ(directory_->Requests(RecordUrl(4)), 1) << "the rest of the queue is fetched";
+      EXPECT_EQ(std::count(content.begin(), content.end(), '\n'), 4);
+      EXPECT_EQ(summary.RowsWritten, 3u);
+      EXPECT_TRUE(Logged("Открываем файл с результатами"));
+    }
+    scraper_.reset();
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
 }
 
 TEST_F(RunTest, AContinuedRunFetchesOnlyWhatIsNotWrittenAndSkipsARecordWithoutRecordTheSecondTime) {
@@ -292,7 +308,7 @@ TEST_F(RunTest, AContinuedRunFetchesOnlyWhatIsNotWrittenAndSkipsARecordWithoutRe
   ASSERT_GE(messages.size(), 3u) << Log();
   EXPECT_EQ(messages[0], "Начинаем работу");
   EXPECT_EQ(messages[1], "Продолжаем прерванную работу, файл с результатами " + csv[0].string());
-  EXPECT_EQ(messages[2], "Осталось собрать 3 организаций из 4");
+  EXPECT_EQ(messages[2], "Осталось собрать 2 организаций из 4");
   EXPECT_TRUE(Logged("Пропускаем " + RecordUrl(3) + ": в ответе снова нет записи организации"))
       << Log();
   EXPECT_TRUE(Logged("Сбор данных завершен"));
@@ -444,12 +460,15 @@ TEST_F(RunTest, AbandonedWorkersAreCancelledAndJoinedWhenTheRunEnds) {
 // keeps until it has joined them.
 TEST_F(RunTest, WorkersLeftByAFailedPhaseAreCancelledAndJoinedWhenTheRunEnds) {
   directory_->Set(ListUrl(kHost), Answer::Body(ListOf(3)));
-  for (int id = 1; id <= 2; ++id)
+  for (int id = 1; id <= 3; ++id)
     directory_->Set(RecordUrl(id), Answer::Body(Record("Школа", "Д"), std::chrono::hours(1)));
-  directory_->Set(RecordUrl(3), Answer::Body("<html>maintenance</html>"));
+  // The third dispatch fails the records phase, with two requests in flight.
+  bar_->beforeSetPosition = [](std::int32_t max, std::int32_t position) {
+    if (max == 3 && position == 3) throw std::runtime_error("the progress bar is gone");
+  };
   Start(3);
   ASSERT_TRUE(Eventually([this] { return scraper_->Suspended(); })) << Log();
-  EXPECT_EQ(directory_->InFlight(), 2);
+  EXPECT_TRUE(test::WaitUntil([this] { return directory_->InFlight() == 2; }));
   ui_.Run([this] { scraper_->Resume(); });
   WaitForEnd();
   EXPECT_EQ(directory_->InFlight(), 0);
