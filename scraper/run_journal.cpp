@@ -94,8 +94,10 @@ std::vector<std::string_view> Fields(std::string_view entry) {
   }
 }
 
+// Windows paths separate with a backslash as well as '/'; journals written before that was known
+// hold a Windows path whole, and are still read by the name at its end.
 std::string FileName(const std::string& path) {
-  const auto slash = path.find_last_of('/');
+  const auto slash = path.find_last_of(PathSeparator() == '/' ? "/" : "/\\");
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
@@ -175,7 +177,7 @@ ContinuationCheck PlanContinuation(const std::string& csvPath, std::string_view 
       const auto name = Unescaped(fields[2]);
       const auto end = Number(fields[3]);
       if (!name || !end) return fail(where + " is malformed");
-      if (*name != FileName(csvPath)) return fail("the journal belongs to " + *name);
+      if (FileName(*name) != FileName(csvPath)) return fail("the journal belongs to " + *name);
       if (csv.substr(0, kByteOrderMark.size()) != kByteOrderMark || !IsLineEnd(csv, *end)) {
         return fail("the result file does not begin with the header the journal names");
       }

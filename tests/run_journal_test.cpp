@@ -169,6 +169,12 @@ TEST(RunJournalParse, FindsWhatRemainsAndWhereTheFilesAreCutBack) {
       {"an empty journal", kCsv2, "", {}, 0, {}, "ends before"},
       {"not a journal", kCsv2, Line("hello"), {}, 0, {}, "not a journal"},
       {"an unknown entry", kCsv2, Head() + Line("rows 10 a"), {}, 0, {}, "malformed"},
+      {"a head naming the result file by a path: the folder was moved since",
+       kCsv2,
+       Line("orgkat-journal 1 /before/data7.csv 6") + Head().substr(Head().find(Line("list L"))) +
+           Line("row 10 a") + Line("row 14 b"),
+       {"c"},
+       14},
       {"a bad escape", kCsv2, Head() + Line("failed a%4"), {}, 0, {}, "malformed"},
   };
   for (const auto& c : cases) {
@@ -185,6 +191,14 @@ TEST(RunJournalParse, FindsWhatRemainsAndWhereTheFilesAreCutBack) {
     EXPECT_EQ(check.Plan->RetryOnce, c.retryOnce);
     EXPECT_EQ(check.Plan->JournalKeep, c.journal.size() - c.damagedTail);
   }
+#ifdef _WIN32
+  // A Windows path names its file after the last backslash, also in a journal's head.
+  const std::string rows = Line("row 10 a") + Line("row 14 b");
+  EXPECT_TRUE(PlanContinuation("C:\\o\\data7.csv", kCsv2, Head() + rows).Plan);
+  const std::string moved = Line("orgkat-journal 1 C:\\o\\data7.csv 6") +
+                            Head().substr(Head().find(Line("list L"))) + rows;
+  EXPECT_TRUE(PlanContinuation("D:\\moved\\data7.csv", kCsv2, moved).Plan);
+#endif
 }
 
 class RunJournalFiles : public ::testing::Test {
