@@ -44,8 +44,10 @@ int main(int argc, char** argv) {
     if (!toStdout && DisplayPresent()) {
       // Started from a desktop menu, nobody sees standard error.
       QApplication app(argc, argv);
-      QMessageBox::critical(nullptr, QString::fromUtf8(orgkat::kApplicationTitle),
-                            QString::fromStdString(parsed.Text));
+      QMessageBox::critical(
+          nullptr, QString::fromUtf8(orgkat::kApplicationTitle),
+          QString::fromStdString(parsed.ExitStatus == 0 ? parsed.Text
+                                                        : orgkat::StartUpErrorText(parsed.Text)));
     }
     return parsed.ExitStatus;
   }
@@ -61,11 +63,12 @@ int main(int argc, char** argv) {
 
   orgkat::TMainForm form(*parsed.Options);
   form.show();
-  for (const auto& notice : parsed.Options->Notices) form.ShowNotice(notice);
+  for (const auto& notice : parsed.Options->Notices) form.ShowNotice(notice.Window);
   const int status = QApplication::exec();
-  // Closing the window ends an active run at once: from here its threads' UI-thread calls fail
-  // instead of waiting for a UI that is gone, so the form's handlers can stop the run, cancel its
-  // requests and join it as the form goes. What the result file already holds stays on disk.
+  // The window closes during a run only once the run has ended; should the event loop end
+  // otherwise (the session ends), a run's UI-thread calls fail from here instead of waiting for a
+  // UI that is gone, so the form's handlers can stop the run, cancel its requests and join it as
+  // the form goes. What the result file already holds stays on disk.
   queue->Shutdown();
   return status;
 }

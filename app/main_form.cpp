@@ -1,5 +1,6 @@
 #include "app/main_form.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFont>
@@ -15,6 +16,7 @@
 #include <exception>
 #include <utility>
 
+#include "app/common/run_account.h"
 #include "app/common/run_handlers.h"
 #include "platform/qt/qt_controls.h"
 #include "platform/timestamp.h"
@@ -30,6 +32,9 @@ constexpr int kMargin = 8;
 constexpr int kLogTop = 96;
 constexpr int kLogBottomGap = kClientHeight - kLogTop - 305;  // to the window's bottom edge
 constexpr int kProgressHeight = 17;
+// Small enough for any screen, large enough that every button and a few log lines stay visible.
+constexpr int kMinimumWidth = 277 + 75 + kMargin;
+constexpr int kMinimumHeight = kLogTop + 60 + kLogBottomGap;
 
 // Tahoma where the system has it, otherwise the closest sans-serif face at hand.
 QFont TahomaFont(int pointSize) {
@@ -91,8 +96,17 @@ TMainForm::TMainForm(FrontEndOptions options, QWidget* parent) : QWidget(parent)
       std::make_shared<const RunConfig>(std::move(options.Config)), options.Limit);
   Handlers->ProcessPendingEvents = [] { QCoreApplication::processEvents(); };
   QPointer<TMainForm> self(this);
-  Handlers->OnLogFileFailure = [self](const std::string& message) {
-    if (self) self->ShowError(message);
+  Handlers->OnLogFileFailure = [self, configFile = options.ConfigFile](const std::string& message) {
+    if (self) self->ShowError(LogFileFailureText(message, configFile));
+  };
+  Handlers->ConfigFile = options.ConfigFile;
+  // The run's end-of-thread notice is a UI-thread call: boxes wait for the event loop.
+  Handlers->OnRunEnded = [self](const TScraper::RunSummary& summary) {
+    if (self) {
+      QTimer::singleShot(0, self, [self, summary] {
+        if (self) self->RunEnded(summary);
+      });
+    }
   };
 
   connect(StartButton, &QPushButton::clicked, this,
@@ -103,6 +117,7 @@ TMainForm::TMainForm(FrontEndOptions options, QWidget* parent) : QWidget(parent)
           [this] { Guarded([this] { StopButtonClick(); }); });
   connect(ResumeTimer, &QTimer::timeout, this, [this] { Guarded([this] { ResumeTimerTimer(); }); });
 
+  setMinimumSize(kMinimumWidth, kMinimumHeight);
   resize(kClientWidth, kClientHeight);
 }
 
@@ -128,13 +143,47 @@ void TMainForm::ShowNotice(const std::string& message) {
   QMessageBox::warning(this, QString::fromUtf8(kApplicationTitle), QString::fromStdString(message));
 }
 
+IOperatorDialogs::Answer TMainForm::Ask(const std::string& question, bool cancel) {
+  QMessageBox box(QMessageBox::Question, QString::fromUtf8(kApplicationTitle),
+                  QString::fromStdString(question), QMessageBox::NoButton, this);
+  QPushButton* yes = box.addButton(QStringLiteral("Да"), QMessageBox::YesRole);
+  QPushButton* no = box.addButton(QStringLiteral("Нет"), QMessageBox::NoRole);
+  QPushButton* dismiss =
+      cancel ? box.addButton(QStringLiteral("Отмена"), QMessageBox::RejectRole) : no;
+  box.setDefaultButton(yes);
+  box.setEscapeButton(dismiss);
+  box.exec();
+  if (box.clickedButton() == yes) return Answer::Yes;
+  return box.clickedButton() == no ? Answer::No : Answer::Cancel;
+}
+
+bool TMainForm::ShowAccount(const std::string& text, bool fetchAgain) {
+  QMessageBox box(fetchAgain ? QMessageBox::Warning : QMessageBox::Critical,
+                  QString::fromUtf8(kApplicationTitle), QString::fromStdString(text),
+                  QMessageBox::NoButton, this);
+  QPushButton* again =
+      fetchAgain ? box.addButton(QStringLiteral("Дозапросить"), QMessageBox::AcceptRole) : nullptr;
+  QPushButton* close = box.addButton(QStringLiteral("Закрыть"), QMessageBox::RejectRole);
+  box.setDefaultButton(again != nullptr ? again : close);
+  box.setEscapeButton(close);
+  box.exec();
+  return again != nullptr && box.clickedButton() == again;
+}
+
+void TMainForm::RunEnded(const TScraper::RunSummary& summary) {
+  if (Handlers->CloseWhenEnded()) {
+    close();
+    return;
+  }
+  Guarded([this, &summary] { Handlers->ShowRunAccount(summary, *this); });
+}
+
 const std::shared_ptr<TScraper>& TMainForm::ActiveScraper() const {
   return Handlers->ActiveScraper();
 }
 
 void TMainForm::StartButtonClick() {
-  Handlers->CheckedStart([this](const std::string& error) { ShowError(error); },
-                         [this](const std::string& notice) { ShowNotice(notice); });
+  Handlers->WindowStart(*this);
 }
 
 void TMainForm::PauseButtonClick() {
@@ -155,6 +204,16 @@ void TMainForm::resizeEvent(QResizeEvent* event) {
   const int h = height();
   LogsMemo->setGeometry(kMargin, kLogTop, w - 2 * kMargin, h - kLogTop - kLogBottomGap);
   ProgressBar->setGeometry(0, h - kProgressHeight, w, kProgressHeight);
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+  bool close = true;
+  Guarded([this, &close] { close = Handlers->CloseRequested(*this); });
+  if (close) {
+    event->accept();
+  } else {
+    event->ignore();
+  }
 }
 
 void TMainForm::changeEvent(QEvent* event) {

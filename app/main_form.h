@@ -4,7 +4,9 @@
 #include <memory>
 #include <string>
 
+#include "app/common/operator_dialogs.h"
 #include "app/common/options.h"
+#include "scraper/scraper.h"
 
 class QLabel;
 class QPlainTextEdit;
@@ -15,13 +17,13 @@ class QTimer;
 namespace orgkat {
 
 class TRunHandlers;
-class TScraper;
 
 // Caption of the error message box.
 inline constexpr const char* kApplicationTitle = "Парсер Orgkat";
 
 // The main window: starts a run, pauses, resumes and stops it, and shows its log and progress.
-class TMainForm : public QWidget {
+// Its message boxes ask and tell the operator what the run's handlers need.
+class TMainForm : public QWidget, public IOperatorDialogs {
   Q_OBJECT
 
  public:
@@ -45,19 +47,25 @@ class TMainForm : public QWidget {
   void StopButtonClick();
   void ResumeTimerTimer();
 
-  // Shows a failure to the operator in an error message box.
-  void ShowError(const std::string& message);
-  // Shows what the operator should know, though nothing failed, in a warning message box.
-  void ShowNotice(const std::string& message);
+  // A failure in an error message box; what the operator should know, though nothing failed, in
+  // a warning message box.
+  void ShowError(const std::string& message) override;
+  void ShowNotice(const std::string& message) override;
+  Answer Ask(const std::string& question, bool cancel) override;
+  bool ShowAccount(const std::string& text, bool fetchAgain) override;
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;
 
  private:
   // Runs a handler; a failure that escapes it is shown and the event loop goes on.
   template <typename Handler>
   void Guarded(Handler handler);
+  // After a run has ended, from the event loop: the window closes if it was asked to, or tells
+  // the operator what the run misses.
+  void RunEnded(const TScraper::RunSummary& summary);
 
   std::unique_ptr<TRunHandlers> Handlers;
 };

@@ -5,6 +5,7 @@
 #include <optional>
 #include <random>
 
+#include "app/common/interrupted_run.h"
 #include "app/common/options.h"
 #include "platform/file_creation.h"
 
@@ -162,8 +163,9 @@ TEST_F(OptionsTest, TheProxyFileIsCheckedBeforeTheRun) {
       EXPECT_TRUE(outcome.Options->Notices.empty()) << label;
     } else {
       ASSERT_EQ(outcome.Options->Notices.size(), 1u) << label;
-      EXPECT_NE(outcome.Options->Notices[0].find(c.notice), std::string::npos)
-          << label << ": " << outcome.Options->Notices[0];
+      EXPECT_NE(outcome.Options->Notices[0].Console.find(c.notice), std::string::npos)
+          << label << ": " << outcome.Options->Notices[0].Console;
+      EXPECT_NE(outcome.Options->Notices[0].Window.find("прокси"), std::string::npos) << label;
     }
   }
 }
@@ -179,6 +181,17 @@ TEST_F(OptionsTest, TheOutputDirectoryIsMadeAbsoluteWithATrailingSlash) {
   ASSERT_TRUE(dotted.Options) << dotted.Text;
   EXPECT_EQ(relative.Options->Config.OutputDir, program_dir_ + "out" + PathSeparator());
   EXPECT_EQ(dotted.Options->Config.OutputDir, program_dir_ + "out" + PathSeparator());
+
+  // orgkat.conf's output_dir, relative to the file's folder, unless the command line names one.
+  fs::create_directories(dir_ / "other");
+  WriteConfig("output_dir = out\n");
+  EXPECT_EQ(Options({}).Config.OutputDir, program_dir_ + "out" + PathSeparator());
+  EXPECT_EQ(Options({"--output-dir", (dir_ / "other").string()}).Config.OutputDir,
+            program_dir_ + "other" + PathSeparator());
+  WriteConfig("output_dir = missing\n");
+  const auto missing = Parse({});
+  EXPECT_EQ(missing.ExitStatus, 2);
+  EXPECT_NE(missing.Text.find("orgkat.conf: output_dir"), std::string::npos) << missing.Text;
 }
 
 TEST_F(OptionsTest, AnOutputDirectoryThatIsMissingOrAFileIsRefused) {
@@ -371,6 +384,25 @@ TEST_F(OptionsTest, ContinueChecksTheJournalBeforeTheRunInBothPrograms) {
   EXPECT_EQ(done.ExitStatus, 0);
   EXPECT_TRUE(done.OnStandardError);
   EXPECT_NE(done.Text.find("nothing remains"), std::string::npos) << done.Text;
+
+  // Without FILE: the newest run of the output folder, when it is interrupted.
+  const auto newest = Parse({"--continue", "--output-dir", runs.string()});
+  EXPECT_EQ(newest.ExitStatus, 2) << "data4 went to its end after data3 was interrupted";
+  EXPECT_NE(newest.Text.find("no interrupted run in " + runs.string()), std::string::npos)
+      << newest.Text;
+  fs::last_write_time(other.string() + ".journal",
+                      fs::last_write_time(csv + ".journal") - std::chrono::hours(1));
+  for (const std::string program : {"orgkat-cli", "orgkat"}) {
+    const auto found = Parse({"--continue", "--output-dir", runs.string()}, program);
+    ASSERT_TRUE(found.Options) << found.Text;
+    ASSERT_TRUE(found.Options->Config.Continuation);
+    EXPECT_EQ(found.Options->Config.Continuation->CsvPath, csv);
+  }
+  const auto interrupted = FindInterruptedRun(runs.string());
+  ASSERT_TRUE(interrupted);
+  const auto question = ContinueQuestion(*interrupted);
+  EXPECT_TRUE(question.starts_with("Найден незавершённый сбор от ")) << question;
+  EXPECT_TRUE(question.ends_with(" (собрано 1 из 2). Продолжить его?")) << question;
 }
 
 }  // namespace

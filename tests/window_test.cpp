@@ -15,8 +15,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 #include "app/main_form.h"
@@ -85,6 +87,9 @@ class WindowTest : public QObject {
   void startIsRefusedWhereNoFileCanBeCreated();
   void missingCertificateIsShownAndTheRunGoesOn();
   void closingWindowDuringRunEndsCleanly();
+  void accountOffersToFetchTheMissingRecordsAgain();
+  void interruptedRunIsOfferedAtStart_data();
+  void interruptedRunIsOfferedAtStart();
   void continueAppliesToTheFirstStartOnly();
 
  private:
@@ -99,8 +104,12 @@ class WindowTest : public QObject {
   // Scripts `count` records, each answered after `delay`.
   void ScriptRecords(int count, std::chrono::milliseconds delay);
 
-  // Closes every message box as it opens, keeping its caption and text.
+  // Answers every message box as it opens, keeping its caption and text: with the button named
+  // next in `answers_`, else with its default button.
   void CollectMessageBoxes();
+  // Stops a run of `count` slow records once `fetched` of them are requested.
+  void StopAfter(int count, int fetched);
+  QStringList DataFiles() const { return QDir(dir_->path()).entryList({"data*.csv"}); }
 
   // The working folder of the whole suite, holding the client certificate files, as the program's
   // working folder does.
@@ -109,6 +118,8 @@ class WindowTest : public QObject {
   QTimer closer_;
   QStringList captions_;
   QStringList texts_;
+  QStringList answers_;
+  std::function<void()> onBox_;  // runs as a box opens, before it is answered
   std::shared_ptr<UiCallQueue> queue_;
   std::shared_ptr<test::FakeDirectory> directory_;
   std::unique_ptr<QTemporaryDir> dir_;
@@ -131,9 +142,22 @@ void WindowTest::cleanupTestCase() {
 
 void WindowTest::CollectMessageBoxes() {
   connect(&closer_, &QTimer::timeout, this, [this] {
-    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-      captions_ << box->windowTitle();
-      texts_ << box->text();
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr || !box->isVisible()) return;
+    captions_ << box->windowTitle();
+    texts_ << box->text();
+    if (onBox_) std::exchange(onBox_, nullptr)();
+    // Unscripted boxes are dismissed, as Escape does: nothing is started by them.
+    QAbstractButton* button = box->escapeButton() ? box->escapeButton() : box->defaultButton();
+    if (!answers_.isEmpty()) {
+      const QString wanted = answers_.takeFirst();
+      for (QAbstractButton* candidate : box->buttons()) {
+        if (candidate->text() == wanted) button = candidate;
+      }
+    }
+    if (button != nullptr) {
+      button->click();
+    } else {
       box->accept();
     }
   });
@@ -158,6 +182,7 @@ void WindowTest::init() {
   options_.Config.MakeClient = directory_->Factory();
   directory_->Set(ListUrl(kHost), test::FakeDirectory::Answer::Body(ListOf(3)));
   ScriptRecords(3, 0ms);
+  CollectMessageBoxes();
 }
 
 void WindowTest::cleanup() {
@@ -167,6 +192,8 @@ void WindowTest::cleanup() {
   closer_.disconnect();
   captions_.clear();
   texts_.clear();
+  answers_.clear();
+  onBox_ = nullptr;
   QDir::setCurrent(certs_.path());
 }
 
@@ -226,6 +253,10 @@ void WindowTest::layoutFollowsResizing() {
     QCOMPARE(form_->StopButton->geometry(), stop);
     QCOMPARE(form_->Label2->pos(), label);
   }
+  // Shrunk as far as it goes, every button stays whole.
+  form_->resize(100, 100);
+  QTRY_COMPARE(form_->size(), QSize(360, 179));
+  QVERIFY(form_->rect().contains(stop.united(start)));
 }
 
 void WindowTest::controlsWithoutRunDoNothing() {
@@ -322,6 +353,12 @@ void WindowTest::automaticPauseEndsWithTimer() {
   QTRY_VERIFY_WITH_TIMEOUT(RunEnded(), kRunTimeoutMs);
   QCOMPARE(CountLines("Отключаем паузу, продолжаем работу"), 1);
   QVERIFY(!form_->ResumeTimer->isActive());
+  // The collection went on without the bad record, and the operator hears of it.
+  QCOMPARE(RecordRequests(3), 3);
+  QCOMPARE(CountLines("Сбор данных завершен"), 1);
+  QTRY_COMPARE_WITH_TIMEOUT(texts_.size(), 1, kRunTimeoutMs);
+  QVERIFY2(texts_.constLast().startsWith("Нет строк у 1 из 3 организаций"),
+           qPrintable(texts_.constLast()));
 }
 
 void WindowTest::pauseDuringAutomaticPauseLeavesTimerHarmless() {
@@ -396,7 +433,6 @@ void WindowTest::logFileFailureIsShownAndStartComesBack() {
   // No records: the run goes straight to its end. The output folder goes away while the list is
   // being fetched, after the checks before the run have passed.
   directory_->Set(ListUrl(kHost), test::FakeDirectory::Answer::Body("{}", 200ms));
-  CollectMessageBoxes();
   const QString gone = dir_->path() + "/gone";
   MakeForm(gone.toStdString() + "/");
 
@@ -405,10 +441,9 @@ void WindowTest::logFileFailureIsShownAndStartComesBack() {
     Click(form_->StartButton);
     QTRY_VERIFY_WITH_TIMEOUT(directory_->Requests(ListUrl(kHost)) == run, kRunTimeoutMs);
     QVERIFY(QDir(gone).removeRecursively());
-    QTRY_VERIFY_WITH_TIMEOUT(texts_.size() == run, kRunTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(texts_.filter(gone + "/log-").size() == run, kRunTimeoutMs);
     QTRY_VERIFY_WITH_TIMEOUT(RunEnded(), kRunTimeoutMs);
     QCOMPARE(captions_.constLast(), QStringLiteral("Парсер Orgkat"));
-    QVERIFY2(texts_.constLast().contains(gone + "/log-"), qPrintable(texts_.constLast()));
     QVERIFY(LastLine().contains(QStringLiteral(": Работа завершена, лог записан в ")));
   }
   QCOMPARE(directory_->Requests(ListUrl(kHost)), 2);
@@ -417,13 +452,13 @@ void WindowTest::logFileFailureIsShownAndStartComesBack() {
 // Checked at the press of the start button, before a run is created: nothing is fetched, the log
 // stays as it was and the button stays enabled.
 void WindowTest::startIsRefusedWhereNoFileCanBeCreated() {
-  CollectMessageBoxes();
   const QString missing = dir_->path() + "/missing/";
   MakeForm(missing.toStdString());
   Click(form_->StartButton);
   QTRY_COMPARE_WITH_TIMEOUT(texts_.size(), 1, kRunTimeoutMs);
-  QVERIFY2(texts_.constLast().contains("no file can be created in the output directory " + missing),
+  QVERIFY2(texts_.constLast().startsWith("В папку " + missing + " нельзя записать файлы"),
            qPrintable(texts_.constLast()));
+  QVERIFY2(texts_.constLast().contains("output_dir = ПАПКА"), qPrintable(texts_.constLast()));
   QVERIFY(!form_->ActiveScraper());
   QVERIFY(form_->StartButton->isEnabled());
   QCOMPARE(form_->LogsMemo->toPlainText(), QString());
@@ -437,40 +472,147 @@ void WindowTest::startIsRefusedWhereNoFileCanBeCreated() {
   QCOMPARE(texts_.size(), 1);
 }
 
+// The operator is told what is missing and where to put it, and chooses whether to start anyway.
 void WindowTest::missingCertificateIsShownAndTheRunGoesOn() {
-  CollectMessageBoxes();
   QTemporaryDir empty;
   QVERIFY(QDir::setCurrent(empty.path()));
   MakeForm();
+  answers_ << QStringLiteral("Нет");
   Click(form_->StartButton);
   QTRY_COMPARE_WITH_TIMEOUT(texts_.size(), 1, kRunTimeoutMs);
-  QVERIFY2(texts_.constLast().contains("01cert.pem, 01key.pem"), qPrintable(texts_.constLast()));
-  QVERIFY2(texts_.constLast().contains(QDir(empty.path()).canonicalPath()),
-           qPrintable(texts_.constLast()));
+  const QString text = texts_.constLast();
+  QVERIFY2(text.contains("нет файлов сертификата клиента (01cert.pem, 01key.pem)"),
+           qPrintable(text));
+  QVERIFY2(text.contains(QDir(empty.path()).canonicalPath()), qPrintable(text));
+  QVERIFY2(text.contains("cert_dir = ПАПКА"), qPrintable(text));
+  QVERIFY2(text.endsWith("Начать сбор всё равно?"), qPrintable(text));
+  QVERIFY(!form_->ActiveScraper());
+  QCOMPARE(directory_->Requests(ListUrl(kHost)), 0);
+
+  answers_ << QStringLiteral("Да");
+  Click(form_->StartButton);
   QTRY_VERIFY_WITH_TIMEOUT(CountLines("Сбор данных завершен") == 1, kRunTimeoutMs);
   QTRY_VERIFY_WITH_TIMEOUT(RunEnded(), kRunTimeoutMs);
 }
 
+// Closing during a run asks first: no keeps the run going; yes stops it as the stop button does,
+// saves the log, then closes. Should the program end with a run still active, its requests are
+// cancelled, not waited out.
 void WindowTest::closingWindowDuringRunEndsCleanly() {
-  // A record request that would hang for an hour: closing must cancel it, not wait it out.
+  // Record requests that would hang for an hour.
   ScriptRecords(10, std::chrono::hours(1));
   MakeForm();
   Click(form_->StartButton);
   QTRY_VERIFY_WITH_TIMEOUT(RecordRequests(10) >= 1, kRunTimeoutMs);
-  const std::weak_ptr<TScraper> run = form_->ActiveScraper();
 
-  // As the program does once its window is closed: the queue is shut, then the window goes and
-  // its handlers stop the run and join it, workers included.
+  answers_ << QStringLiteral("Нет");
+  QVERIFY(!form_->close());
+  QCOMPARE(texts_.constLast(), QStringLiteral("Идёт сбор данных. Остановить и закрыть? Собранное "
+                                              "сохранится, сбор можно будет продолжить."));
+  QVERIFY(form_->isVisible());
+  QVERIFY(form_->ActiveScraper());
+
+  answers_ << QStringLiteral("Да");
   form_->close();
+  QTRY_VERIFY_WITH_TIMEOUT(!form_->isVisible(), kRunTimeoutMs);
+  QVERIFY(!form_->ActiveScraper());
+  QCOMPARE(CountLines("Останавливаем работу"), 1);
+  QVERIFY(LastLine().contains(QStringLiteral(": Работа завершена, лог записан в ")));
+  QCOMPARE(QDir(dir_->path()).entryList({"log-*.txt"}).size(), 1);
+  QCOMPARE(texts_.size(), 2);  // no account of a run the operator closed
+
+  // As the program does if its event loop ends during a run: the queue is shut, then the window
+  // goes and its handlers stop the run and join it, workers included.
+  MakeForm();
+  answers_ << QStringLiteral("Нет");  // a new run, not the stopped one
+  Click(form_->StartButton);
+  QTRY_VERIFY_WITH_TIMEOUT(RecordRequests(10) >= 2, kRunTimeoutMs);
+  const std::weak_ptr<TScraper> run = form_->ActiveScraper();
   queue_->Shutdown();
   form_.reset();
   QVERIFY(run.expired());
   QCOMPARE(directory_->InFlight(), 0);
 
-  // What the result file held stays there.
-  const QStringList data = QDir(dir_->path()).entryList({"data*.csv"});
-  QCOMPARE(data.size(), 1);
+  // What the result files held stays there.
+  const QStringList data = DataFiles();
+  QCOMPARE(data.size(), 2);
   QVERIFY(ReadFile(dir_->path() + "/" + data.first()).find("Название") != std::string::npos);
+}
+
+void WindowTest::StopAfter(int count, int fetched) {
+  ScriptRecords(count, 30ms);
+  Click(form_->StartButton);
+  QTRY_VERIFY_WITH_TIMEOUT(RecordRequests(count) >= fetched, kRunTimeoutMs);
+  Click(form_->StopButton);
+  QTRY_VERIFY_WITH_TIMEOUT(RunEnded(), kRunTimeoutMs);
+}
+
+// A run that misses records ends with an account; Дозапросить fetches exactly those again into
+// the same file.
+void WindowTest::accountOffersToFetchTheMissingRecordsAgain() {
+  directory_->Set(RecordAt(2), test::FakeDirectory::Answer::Failure(503, "Service Unavailable"));
+  MakeForm();
+  answers_ << QStringLiteral("Дозапросить");
+  // Meanwhile the directory has come back.
+  onBox_ = [this] {
+    directory_->Set(RecordAt(2), test::FakeDirectory::Answer::Body(Record("Вторая")));
+  };
+  Click(form_->StartButton);
+  QTRY_VERIFY_WITH_TIMEOUT(!texts_.isEmpty(), kRunTimeoutMs);
+  const QString account = texts_.constFirst();
+  QVERIFY2(account.startsWith(QString::fromStdString("Нет строк у 1 из 3 организаций; первая из "
+                                                     "них: " +
+                                                     RecordAt(2))),
+           qPrintable(account));
+  QCOMPARE(DataFiles().size(), 1);
+  const QString csv = dir_->path() + "/" + DataFiles().first();
+  QVERIFY2(account.contains("Таблица: " + csv), qPrintable(account));
+
+  QTRY_VERIFY_WITH_TIMEOUT(CountLines("Осталось собрать 1 организаций из 3") == 1, kRunTimeoutMs);
+  QTRY_VERIFY_WITH_TIMEOUT(RunEnded(), kRunTimeoutMs);
+  QCOMPARE(directory_->Requests(ListUrl(kHost)), 1);
+  QCOMPARE(directory_->Requests(RecordAt(1)), 1);
+  QCOMPARE(DataFiles().size(), 1);
+  const std::string rows = ReadFile(csv);
+  QCOMPARE(std::count(rows.begin(), rows.end(), '\n'), 4);
+  QCOMPARE(texts_.size(), 1);
+}
+
+void WindowTest::interruptedRunIsOfferedAtStart_data() {
+  QTest::addColumn<QString>("answer");
+  QTest::newRow("continue it") << QStringLiteral("Да");
+  QTest::newRow("start anew") << QStringLiteral("Нет");
+  QTest::newRow("do nothing") << QStringLiteral("Отмена");
+}
+
+void WindowTest::interruptedRunIsOfferedAtStart() {
+  QFETCH(QString, answer);
+  MakeForm();
+  StopAfter(6, 2);
+  QTRY_COMPARE_WITH_TIMEOUT(texts_.size(), 1, kRunTimeoutMs);
+  QVERIFY2(texts_.constLast().startsWith("Сбор остановлен."), qPrintable(texts_.constLast()));
+  const QString csv = dir_->path() + "/" + DataFiles().first();
+  const QString stopped = form_->LogsMemo->toPlainText();
+
+  answers_ << answer;
+  Click(form_->StartButton);
+  QTRY_COMPARE_WITH_TIMEOUT(texts_.size(), 2, kRunTimeoutMs);
+  const QString question = texts_.constLast();
+  QVERIFY2(question.startsWith("Найден незавершённый сбор от "), qPrintable(question));
+  QVERIFY2(question.contains(" из 6). Продолжить его?"), qPrintable(question));
+  if (answer == "Отмена") {
+    QVERIFY(!form_->ActiveScraper());
+    QCOMPARE(form_->LogsMemo->toPlainText(), stopped);
+    return;
+  }
+  QTRY_VERIFY_WITH_TIMEOUT(CountLines("Сбор данных завершен") == 1, kRunTimeoutMs);
+  QTRY_VERIFY_WITH_TIMEOUT(RunEnded(), kRunTimeoutMs);
+  const bool continued = answer == "Да";
+  QCOMPARE(
+      CountLines(("Продолжаем прерванную работу, файл с результатами " + csv).toUtf8().constData()),
+      continued ? 1 : 0);
+  QCOMPARE(directory_->Requests(ListUrl(kHost)), continued ? 1 : 2);
+  QCOMPARE(DataFiles().size(), continued ? 1 : 2);
 }
 
 void WindowTest::continueAppliesToTheFirstStartOnly() {
@@ -478,6 +620,7 @@ void WindowTest::continueAppliesToTheFirstStartOnly() {
   MakeForm();
   Click(form_->StartButton);
   QTRY_VERIFY_WITH_TIMEOUT(RunEnded(), kRunTimeoutMs);
+  QTRY_COMPARE_WITH_TIMEOUT(texts_.size(), 1, kRunTimeoutMs);
   const QStringList data = QDir(dir_->path()).entryList({"data*.csv"});
   QCOMPARE(data.size(), 1);
   const std::string csv = dir_->path().toStdString() + "/" + data.first().toStdString();

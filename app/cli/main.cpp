@@ -46,13 +46,15 @@ int main(int argc, char** argv) {
     return parsed.ExitStatus;
   }
   const auto& options = *parsed.Options;
-  const auto readiness = orgkat::CheckBeforeRun(options.Config);
-  if (!readiness.Error.empty()) {
-    std::fprintf(stderr, "orgkat-cli: %s\n", readiness.Error.c_str());
+  const auto readiness = orgkat::CheckBeforeRun(options.Config, options.ConfigFile);
+  if (readiness.Error) {
+    std::fprintf(stderr, "orgkat-cli: %s\n", readiness.Error->Console.c_str());
     return kUsageStatus;
   }
   for (const auto& notices : {options.Notices, readiness.Notices}) {
-    for (const auto& notice : notices) std::fprintf(stderr, "orgkat-cli: %s\n", notice.c_str());
+    for (const auto& notice : notices) {
+      std::fprintf(stderr, "orgkat-cli: %s\n", notice.Console.c_str());
+    }
   }
 
   int status = 1;

@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "app/common/file_places.h"
+#include "app/common/interrupted_run.h"
 #include "platform/file_creation.h"
 #include "platform/path_text.h"
 #include "scraper/proxy_file.h"
@@ -61,7 +62,8 @@ std::string HostProblem(const std::string& host) {
 struct ConfigValues {
   std::optional<std::string> ApiHost;
   std::optional<std::string> SiteHost;
-  std::optional<std::string> CertDir;  // absolute
+  std::optional<std::string> CertDir;    // absolute
+  std::optional<std::string> OutputDir;  // absolute
 };
 
 // orgkat.conf: "key = value" lines, '#' comments, blank lines. An empty path reads as no file.
@@ -90,10 +92,10 @@ ConfigValues ReadConfigFile(const fs::path& path) {
     if (eq == std::string::npos) throw UsageError(where + "expected 'key = value'");
     const auto key = Trim(line.substr(0, eq));
     const auto value = Trim(line.substr(eq + 1));
-    if (key == "cert_dir") {
-      if (value.empty()) throw UsageError(where + "cert_dir is empty");
+    if (key == "cert_dir" || key == "output_dir") {
+      if (value.empty()) throw UsageError(where + key + " is empty");
       // A relative folder is taken from where the file is, not from wherever the program starts.
-      values.CertDir =
+      (key == "cert_dir" ? values.CertDir : values.OutputDir) =
           Utf8FromPath((fs::absolute(path).parent_path() / PathFromUtf8(value)).lexically_normal());
       continue;
     }
@@ -103,7 +105,8 @@ ConfigValues ReadConfigFile(const fs::path& path) {
     } else if (key == "site_host") {
       target = &values.SiteHost;
     } else {
-      throw UsageError(where + "unknown key '" + key + "' (known: api_host, site_host, cert_dir)");
+      throw UsageError(where + "unknown key '" + key +
+                       "' (known: api_host, site_host, cert_dir, output_dir)");
     }
     if (const auto problem = HostProblem(value); !problem.empty()) {
       throw UsageError(where + key + " " + problem);
@@ -111,6 +114,48 @@ ConfigValues ReadConfigFile(const fs::path& path) {
     *target = value;
   }
   return values;
+}
+
+// --continue with a run that has nothing left: the program ends with status 0.
+class NothingToContinue : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+std::shared_ptr<const ContinuationPlan> CheckedPlan(const std::string& csvPath) {
+  const auto check = LoadContinuation(csvPath);
+  if (!check.Plan) {
+    throw UsageError("--continue " + csvPath + ": " + check.Problem + "; nothing was changed");
+  }
+  if (check.Plan->Remaining.empty()) {
+    throw NothingToContinue("--continue " + csvPath + ": nothing remains, all " +
+                            std::to_string(check.Plan->FoundCount) + " records are done");
+  }
+  return std::make_shared<const ContinuationPlan>(*check.Plan);
+}
+
+// The run that --continue FILE names; none without FILE (the output directory tells then).
+std::shared_ptr<const ContinuationPlan> ContinuationOf(const std::string& file, bool given) {
+  if (!given || file.empty()) return nullptr;
+  return CheckedPlan(Utf8FromPath(fs::absolute(PathFromUtf8(file)).lexically_normal()));
+}
+
+std::shared_ptr<const ContinuationPlan> NewestInterruptedRun(const std::string& outputDir) {
+  const auto run = FindInterruptedRun(outputDir);
+  if (!run) {
+    throw UsageError("--continue: no interrupted run in " + outputDir +
+                     " (name its result file: --continue FILE)");
+  }
+  return std::make_shared<const ContinuationPlan>(run->Plan);
+}
+
+std::string DefaultOutput(bool window, const std::string& programDir, const UserFolders& folders) {
+  try {
+    return DefaultOutputDir(window ? FrontEnd::Window : FrontEnd::Console, programDir, folders,
+                            Utf8FromPath(fs::current_path()));
+  } catch (const std::runtime_error& e) {
+    throw UsageError(e.what());
+  }
 }
 
 // option: the option or configuration key that named dir, for the message.
@@ -138,7 +183,7 @@ std::int32_t ParseLimit(const std::string& text) {
 std::string ConfigFooter(const std::string& programDir, const UserFolders& folders,
                          const std::string& configFile) {
   std::string text =
-      "orgkat.conf (api_host, site_host, cert_dir) is looked for in this order; the "
+      "orgkat.conf (api_host, site_host, cert_dir, output_dir) is looked for in this order; the "
       "first found is used:\n";
   for (const auto& candidate : ConfigFileCandidates(programDir, folders)) {
     text += "  " + candidate + "\n";
@@ -160,7 +205,7 @@ std::chrono::milliseconds Milliseconds(const std::string& option, double seconds
 // default one is optional. A first line that names no host (no ':', or nothing before it) sends
 // the run out directly, which the operator should know about; a host with a port that cannot be
 // used (empty, not a number, out of range) is an error.
-void CheckProxyFile(const std::string& path, bool named, std::vector<std::string>& notices) {
+void CheckProxyFile(const std::string& path, bool named, std::vector<OperatorNotice>& notices) {
   std::error_code ec;
   if (named && !fs::exists(path, ec)) {
     throw UsageError("--proxy-file: '" + path + "' does not exist");
@@ -170,13 +215,20 @@ void CheckProxyFile(const std::string& path, bool named, std::vector<std::string
     setting = ReadProxyFile(path);
   } catch (const std::exception& e) {
     if (named) throw UsageError(std::string("--proxy-file: ") + e.what());
-    notices.push_back(std::string(e.what()) + "; every request will fail");
+    notices.push_back({std::string(e.what()) + "; every request will fail",
+                       "Файл прокси " + path + " не читается (" + e.what() +
+                           "), поэтому каждый запрос завершится ошибкой.\n\nИсправьте права на "
+                           "файл или удалите его, чтобы работать без прокси."});
     return;
   }
   if (!setting.FirstLine) return;
   if (setting.Host.empty()) {
-    notices.push_back("the proxy file " + path + " does not give HOST:PORT on its first line ('" +
-                      *setting.FirstLine + "'); requests go out without a proxy");
+    notices.push_back({"the proxy file " + path + " does not give HOST:PORT on its first line ('" +
+                           *setting.FirstLine + "'); requests go out without a proxy",
+                       "В первой строке файла прокси " + path +
+                           " нет адреса вида ХОСТ:ПОРТ, поэтому запросы пойдут без прокси.\n\n"
+                           "Чтобы работать через прокси, напишите в первой строке, например,\n"
+                           "    192.168.0.1:3128\nи запустите программу снова."});
     return;
   }
   if (!ValidPort(setting.Port)) {
@@ -189,8 +241,9 @@ constexpr const char* kFilesFooter = R"(Files:
   01cert.pem, 01key.pem  the client certificate and its private key, read from --cert-dir, else
                          cert_dir of orgkat.conf, else the current working directory; the key
                          is protected by the program's pass phrase
-  orgkat.conf            lines "api_host = HOST[:PORT]", "site_host = HOST[:PORT]" and
-                         "cert_dir = DIR", '#' starts a comment; where it is looked for: below
+  orgkat.conf            lines "api_host = HOST[:PORT]", "site_host = HOST[:PORT]",
+                         "cert_dir = DIR" and "output_dir = DIR", '#' starts a comment; where it
+                         is looked for: below
   proxy.txt              beside the program, optional: "HOST:PORT" on its first line
 )";
 
@@ -265,8 +318,10 @@ ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<
                  "else the current directory)")
       ->type_name("DIR");
   app.add_option("--continue", continue_file,
-                 "continue the run whose result file is FILE, without a list request")
-      ->type_name("FILE");
+                 "continue the run whose result file is FILE, without a list request; without "
+                 "FILE, the newest interrupted run of the output directory")
+      ->type_name("[FILE]")
+      ->expected(0, 1);
   if (program == "orgkat-cli") {
     app.add_flag("--no-open", no_open, "never open the result file in the desktop's application");
   }
@@ -303,37 +358,20 @@ ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<
       if (const auto p = HostProblem(site_host); !p.empty()) throw UsageError("--site-host " + p);
     }
 
-    std::string continued_dir;
-    if (app.count("--continue") > 0) {
-      const fs::path csv = fs::absolute(PathFromUtf8(continue_file)).lexically_normal();
-      const auto check = LoadContinuation(Utf8FromPath(csv));
-      if (!check.Plan) {
-        return {std::nullopt, 2,
-                program + ": --continue " + Utf8FromPath(csv) + ": " + check.Problem +
-                    "; nothing was changed\n",
-                true};
-      }
-      if (check.Plan->Remaining.empty()) {
-        return {std::nullopt, 0,
-                program + ": --continue " + Utf8FromPath(csv) + ": nothing remains, all " +
-                    std::to_string(check.Plan->FoundCount) + " records are done\n",
-                true};
-      }
-      config.Continuation = std::make_shared<const ContinuationPlan>(*check.Plan);
-      continued_dir = Utf8FromPath(csv.parent_path());
-    }
+    config.Continuation = ContinuationOf(continue_file, app.count("--continue") > 0);
     if (!output_dir.empty()) {
       config.OutputDir = AbsoluteDirectory(output_dir, "--output-dir");
-    } else if (!continued_dir.empty()) {
+    } else if (config.Continuation) {
       // A continued run's log goes beside its result file unless told otherwise.
-      config.OutputDir = AbsoluteDirectory(continued_dir, "--continue");
+      config.OutputDir = AbsoluteDirectory(
+          Utf8FromPath(PathFromUtf8(config.Continuation->CsvPath).parent_path()), "--continue");
+    } else if (file.OutputDir) {
+      config.OutputDir = AbsoluteDirectory(*file.OutputDir, config_file + ": output_dir");
     } else {
-      try {
-        config.OutputDir = DefaultOutputDir(window ? FrontEnd::Window : FrontEnd::Console,
-                                            programDir, folders, Utf8FromPath(fs::current_path()));
-      } catch (const std::runtime_error& e) {
-        throw UsageError(e.what());
-      }
+      config.OutputDir = DefaultOutput(window, programDir, folders);
+    }
+    if (app.count("--continue") > 0 && !config.Continuation) {
+      config.Continuation = NewestInterruptedRun(config.OutputDir);
     }
     if (!cert_dir.empty()) {
       config.CertDir = AbsoluteDirectory(cert_dir, "--cert-dir");
@@ -354,67 +392,20 @@ ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<
     if (request_limit->count() > 0) {
       config.HttpRequestLimit = Milliseconds("--request-limit", request_limit_seconds, 10 * kWeek);
     }
+    options.ConfigFile =
+        config_file.empty() ? ConfigFileCandidates(programDir, folders).front() : config_file;
     return {std::move(options), 0, {}};
   } catch (const UsageError& e) {
-    return {std::nullopt, 2, program + ": " + e.what() + "\n"};
+    return {std::nullopt, 2, program + ": " + e.what() + "\n", true};
+  } catch (const NothingToContinue& e) {
+    return {std::nullopt, 0, program + ": " + e.what() + "\n", true};
   }
 }
 
-namespace {
-
-// Creates, writes and removes a file, as a run will: a read-only mount, a folder the user may not
-// write to or a full disk fail here instead of after the list request.
-std::string OutputDirectoryProblem(const std::string& dir) {
-  std::string path;
-  try {
-    OutputFile probe = CreateNumberedFile(dir, ".orgkat-write-check-",
-                                          static_cast<std::int32_t>(std::random_device{}()), "");
-    path = probe.Path();
-    probe.WriteAll("\n", 1);
-    probe.Close();
-  } catch (const std::exception& e) {
-    std::error_code ec;
-    if (!path.empty()) fs::remove(PathFromUtf8(path), ec);
-    return "no file can be created in the output directory " + dir + ": " + e.what();
-  }
-  std::error_code ec;
-  fs::remove(PathFromUtf8(path), ec);
-  return {};
-}
-
-// The client certificate as every worker will load it at its first handshake.
-std::string CertificateProblem(const RunConfig& config) {
-  const auto tls = RequestSettings(config).Tls;
-  if (!tls) return {};
-  std::error_code ec;
-  const auto cwd = Utf8FromPath(fs::current_path(ec));
-  std::string missing;
-  for (const auto& name : {tls->CertFile, tls->PrivKeyFile}) {
-    if (!fs::exists(PathFromUtf8(name), ec)) missing += (missing.empty() ? "" : ", ") + name;
-  }
-  std::string problem;
-  if (!missing.empty()) {
-    problem = "the client certificate files are missing: " + missing;
-  } else if (const auto failure = TlsSetupProblem(*tls); !failure.empty()) {
-    problem = "the client certificate cannot be used: " + failure +
-              " (is the key protected by the program's pass phrase?)";
-  } else {
-    return {};
-  }
-  return problem + "; working directory " + cwd +
-         "; every request will fail with \"Connection aborted on request\"";
-}
-
-}  // namespace
-
-RunReadiness CheckBeforeRun(const RunConfig& config) {
-  RunReadiness readiness;
-  readiness.Error = OutputDirectoryProblem(config.OutputDir);
-  if (!readiness.Error.empty()) return readiness;
-  if (auto problem = CertificateProblem(config); !problem.empty()) {
-    readiness.Notices.push_back(std::move(problem));
-  }
-  return readiness;
+std::string StartUpErrorText(const std::string& consoleText) {
+  return "Программа не может начать работу:\n\n" + consoleText +
+         "\nИсправьте параметры запуска или файл orgkat.conf (строки api_host, site_host, "
+         "cert_dir, output_dir) и запустите программу снова.";
 }
 
 }  // namespace orgkat

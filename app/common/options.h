@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/common/run_readiness.h"
 #include "platform/user_folders.h"
 #include "scraper/run_config.h"
 
@@ -21,12 +22,15 @@ struct FrontEndOptions {
   bool NoOpen = false;  // orgkat-cli only
   // What the operator should hear about before a run that does not stop it, e.g. a proxy file
   // whose first line names no host and port (the run then goes out directly).
-  std::vector<std::string> Notices;
+  std::vector<OperatorNotice> Notices;
+  // The orgkat.conf in use, or where one would be read first: named in the window's advice.
+  std::string ConfigFile;
 };
 
 // The outcome of parsing: either options to run with, or an exit status with the text to print
 // (help/version on standard output with status 0, a usage error on standard error with status 2,
-// a run to continue with nothing left on standard error with status 0).
+// a run to continue with nothing left on standard error with status 0). `--continue` without a
+// file continues the newest interrupted run of the output directory.
 struct ParseOutcome {
   std::optional<FrontEndOptions> Options;
   int ExitStatus = 0;
@@ -41,14 +45,8 @@ struct ParseOutcome {
 ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<std::string>& args,
                                   const std::string& programDir, const UserFolders& folders);
 
-// The checks whose answer depends on the moment, made just before a run is created.
-struct RunReadiness {
-  // Not empty: the run must not start (no file can be created in the output directory).
-  std::string Error;
-  // The run may start, but the operator should know (the client certificate cannot be used, so
-  // every request will fail).
-  std::vector<std::string> Notices;
-};
-RunReadiness CheckBeforeRun(const RunConfig& config);
+// The window's box for options that stop the program at start-up: the console's message,
+// framed in the operator's language with what to do.
+std::string StartUpErrorText(const std::string& consoleText);
 
 }  // namespace orgkat

@@ -1,13 +1,18 @@
 #include "app/common/run_handlers.h"
 
-#include "app/common/options.h"
+#include "app/common/interrupted_run.h"
+#include "app/common/run_account.h"
+#include "app/common/run_readiness.h"
 #include "platform/timestamp.h"
 
 namespace orgkat {
 
 TRunHandlers::TRunHandlers(Controls controls, std::shared_ptr<const RunConfig> config,
                            std::int32_t limit)
-    : controls_(std::move(controls)), config_(std::move(config)), limit_(limit) {}
+    : controls_(std::move(controls)),
+      config_(std::move(config)),
+      firstContinuation_(config_->Continuation),
+      limit_(limit) {}
 
 TRunHandlers::~TRunHandlers() {
   if (!owned_) return;
@@ -24,16 +29,22 @@ void TRunHandlers::StartButtonClick() {
   // The start control is disabled only by the run's first report; a second click before it is
   // ignored here.
   if (active_) return;
+  StartRun(std::move(firstContinuation_));
+}
+
+void TRunHandlers::StartRun(std::shared_ptr<const ContinuationPlan> continuation) {
   // The previous run has made its end-of-thread notice; its thread is ending, if not gone.
   if (owned_) owned_->WaitFor();
   owned_.reset();
+  auto config = std::make_shared<RunConfig>(*config_);
+  config->Continuation = std::move(continuation);
   auto scraper = std::make_shared<TScraper>();
   scraper->LogsMemo = controls_.Log;
   scraper->ProgressBar = controls_.Progress;
   scraper->StartButton = controls_.Start;
   scraper->ResumeTimer = controls_.Timer;
   scraper->Limit = limit_;
-  scraper->Config = config_;
+  scraper->Config = std::move(config);
   scraper->ProcessPendingEvents = ProcessPendingEvents;
   scraper->OnLogFileFailure = OnLogFileFailure;
   // The notice runs on the UI thread while these handlers are alive: they join the run before
@@ -43,12 +54,6 @@ void TRunHandlers::StartButtonClick() {
     if (run && active_ == run) active_.reset();
     if (run && OnRunEnded) OnRunEnded(run->Summary());
   };
-  // A run to continue is continued by the first start only; later starts begin new runs.
-  if (config_->Continuation) {
-    auto next = std::make_shared<RunConfig>(*config_);
-    next->Continuation.reset();
-    config_ = std::move(next);
-  }
   active_ = scraper;
   owned_ = scraper;
   try {
@@ -61,17 +66,71 @@ void TRunHandlers::StartButtonClick() {
   }
 }
 
-void TRunHandlers::CheckedStart(const std::function<void(const std::string&)>& showError,
-                                const std::function<void(const std::string&)>& showNotice) {
-  if (!active_) {
-    const auto readiness = CheckBeforeRun(*config_);
-    if (!readiness.Error.empty()) {
-      showError(readiness.Error);
+void TRunHandlers::WindowStart(IOperatorDialogs& dialogs) {
+  if (active_) return;
+  const auto readiness = CheckBeforeRun(*config_, ConfigFile);
+  if (readiness.Error) {
+    dialogs.ShowError(readiness.Error->Window);
+    return;
+  }
+  for (const auto& notice : readiness.Notices) {
+    if (dialogs.Ask(notice.Window + "\n\nНачать сбор всё равно?", false) !=
+        IOperatorDialogs::Answer::Yes) {
       return;
     }
-    for (const auto& notice : readiness.Notices) showNotice(notice);
+  }
+  if (!firstContinuation_) {
+    if (auto interrupted = FindInterruptedRun(config_->OutputDir)) {
+      switch (dialogs.Ask(ContinueQuestion(*interrupted), true)) {
+        case IOperatorDialogs::Answer::Yes:
+          firstContinuation_ =
+              std::make_shared<const ContinuationPlan>(std::move(interrupted->Plan));
+          break;
+        case IOperatorDialogs::Answer::No:
+          break;
+        case IOperatorDialogs::Answer::Cancel:
+          return;
+      }
+    }
   }
   StartButtonClick();
+}
+
+bool TRunHandlers::CloseRequested(IOperatorDialogs& dialogs) {
+  if (!active_) return true;
+  if (closeWhenEnded_) return false;
+  if (dialogs.Ask("Идёт сбор данных. Остановить и закрыть? Собранное сохранится, сбор можно будет "
+                  "продолжить.",
+                  false) != IOperatorDialogs::Answer::Yes) {
+    return false;
+  }
+  closeWhenEnded_ = true;
+  StopButtonClick();
+  return false;
+}
+
+void TRunHandlers::ShowRunAccount(const TScraper::RunSummary& summary, IOperatorDialogs& dialogs) {
+  if (closeWhenEnded_ || active_) return;
+  const auto account = AccountOf(summary, *config_, ConfigFile);
+  if (account.Text.empty()) return;
+  if (dialogs.ShowAccount(account.Text, account.FetchAgain)) {
+    FetchAgain(summary.ResultPath, dialogs);
+  }
+}
+
+// Through the journal's continuation: exactly the records without a row, into the same file.
+void TRunHandlers::FetchAgain(const std::string& csvPath, IOperatorDialogs& dialogs) {
+  const auto check = LoadContinuation(csvPath);
+  if (!check.Plan) {
+    dialogs.ShowError(
+        "Недостающие организации не удаётся дозапросить: журнал сбора рядом с "
+        "таблицей " +
+        csvPath + " повреждён (" + check.Problem +
+        ").\n\nНажмите СТАРТ, чтобы собрать каталог заново.");
+    return;
+  }
+  if (check.Plan->Remaining.empty() || active_) return;
+  StartRun(std::make_shared<const ContinuationPlan>(*check.Plan));
 }
 
 void TRunHandlers::PauseButtonClick() {

@@ -5,13 +5,14 @@
 #include <memory>
 #include <string>
 
+#include "app/common/operator_dialogs.h"
 #include "platform/controls.h"
 #include "scraper/run_config.h"
 #include "scraper/scraper.h"
 
 namespace orgkat {
 
-// The operator's four actions on a run (start, pause, stop and the resume timer's expiry), shared
+// The operator's actions on a run (start, pause, stop, the resume timer's expiry, closing), shared
 // by the window and the console. UI thread only. The handlers own the run's controller and join
 // its thread: the one of an ended run when the next starts, the current one when they go.
 class TRunHandlers {
@@ -30,15 +31,24 @@ class TRunHandlers {
   // shuts its queue first), since the thread that would serve them is the one waiting here.
   ~TRunHandlers();
 
+  // Starts a run; the first start continues the run the configuration names, if any.
   void StartButtonClick();
-  // The window's start: first the checks that depend on the moment (a disk fills, certificate
-  // files are moved), made before the run is created; an error refuses the run, notices are shown
-  // and the run starts.
-  void CheckedStart(const std::function<void(const std::string&)>& showError,
-                    const std::function<void(const std::string&)>& showNotice);
   void PauseButtonClick();
   void StopButtonClick();
   void ResumeTimerTimer();
+
+  // The window's start: first the checks that depend on the moment (a disk fills, certificate
+  // files are moved), made before the run is created; then, when the output folder holds an
+  // interrupted run, the question whether to continue it.
+  void WindowStart(IOperatorDialogs& dialogs);
+  // The window is to close: true when it may close now. During a run the operator is asked; on
+  // yes the run is stopped as by the stop button, and the window closes once it has ended
+  // (CloseWhenEnded).
+  bool CloseRequested(IOperatorDialogs& dialogs);
+  bool CloseWhenEnded() const { return closeWhenEnded_; }
+  // What the window tells at the end of a run that misses records or failed; on Дозапросить the
+  // missing records are fetched again into the same result file.
+  void ShowRunAccount(const TScraper::RunSummary& summary, IOperatorDialogs& dialogs);
 
   // The current run: set by the start action, cleared on the UI thread once the run has ended.
   const std::shared_ptr<TScraper>& ActiveScraper() const { return active_; }
@@ -49,16 +59,23 @@ class TRunHandlers {
   std::function<void(const std::string& message)> OnLogFileFailure;
   // Called on the UI thread when a run has ended, with how it went.
   std::function<void(const TScraper::RunSummary& summary)> OnRunEnded;
+  // Where orgkat.conf is, named in the window's advice.
+  std::string ConfigFile;
 
  private:
   void Log(const std::string& message);
+  void StartRun(std::shared_ptr<const ContinuationPlan> continuation);
+  void FetchAgain(const std::string& csvPath, IOperatorDialogs& dialogs);
 
   Controls controls_;
   std::shared_ptr<const RunConfig> config_;
+  // The run the first start continues; taken by it.
+  std::shared_ptr<const ContinuationPlan> firstContinuation_;
   std::int32_t limit_;
   std::shared_ptr<TScraper> active_;
   // The latest run's controller, kept until its thread is joined.
   std::shared_ptr<TScraper> owned_;
+  bool closeWhenEnded_ = false;
 };
 
 }  // namespace orgkat

@@ -20,4 +20,10 @@ enum ControlId : int {
 
 inline constexpr UINT_PTR kResumeTimerId = 1;
 
+// Buttons of the end-of-run account; the questions answer with IDYES, IDNO and IDCANCEL.
+enum AccountButtonId : int {
+  kFetchAgainButtonId = 201,
+  kCloseAccountButtonId = 202,
+};
+
 }  // namespace orgkat

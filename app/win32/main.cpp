@@ -40,7 +40,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
                                    orgkat::ProgramDirectory(), orgkat::QueryUserFolders());
   if (!parsed.Options) {
     // A window program has no console: help and usage errors go to a message box.
-    MessageBoxW(nullptr, orgkat::Utf8ToUtf16(parsed.Text).c_str(), orgkat::kApplicationTitle,
+    const std::string text =
+        parsed.ExitStatus == 0 ? parsed.Text : orgkat::StartUpErrorText(parsed.Text);
+    MessageBoxW(nullptr, orgkat::Utf8ToUtf16(text).c_str(), orgkat::kApplicationTitle,
                 MB_OK | (parsed.ExitStatus == 0 && !parsed.OnStandardError ? MB_ICONINFORMATION
                          : parsed.ExitStatus == 0                          ? MB_ICONWARNING
                                                                            : MB_ICONERROR));
@@ -70,11 +72,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   dialog = form->Handle();
   ShowWindow(dialog, show);
   UpdateWindow(dialog);
-  for (const auto& notice : parsed.Options->Notices) form->ShowNotice(notice);
+  for (const auto& notice : parsed.Options->Notices) form->ShowNotice(notice.Window);
   const int status = orgkat::RunMessageLoop(dialog);
-  // The window is closed: from here an active run's UI-thread calls fail instead of waiting for a
-  // UI that is gone, so the form's handlers can stop the run, cancel its requests and join it as
-  // the form goes. What the result file already holds stays on disk.
+  // The window closes during a run only once the run has ended; should the loop end otherwise, an
+  // active run's UI-thread calls fail from here instead of waiting for a UI that is gone, so the
+  // form's handlers can stop the run, cancel its requests and join it as the form goes. What the
+  // result file already holds stays on disk.
   ui.Queue()->Shutdown();
   form.reset();
   return status;

@@ -5,7 +5,9 @@
 #include <exception>
 #include <stdexcept>
 #include <utility>
+#include <vector>
 
+#include "app/common/run_account.h"
 #include "app/common/run_handlers.h"
 #include "app/win32/control_ids.h"
 #include "app/win32/gradient_progress_bar.h"
@@ -33,11 +35,39 @@ constexpr RECT kStopButton{277, 51, 277 + 75, 51 + 25};
 constexpr int kFontHeight = 11;
 constexpr int kStartFontHeight = 19;
 
+// Small enough for any screen, large enough that every button and a few log lines stay visible.
+constexpr int kMinimumWidth = 277 + 75 + kMargin;
+constexpr int kMinimumHeight = kLogTop + 60 + kLogBottomGap;
+// Posted when a run has ended, so that its account is shown from the message loop.
+constexpr UINT kRunEndedMessage = WM_APP + 1;
+
 constexpr DWORD kFormStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
 constexpr DWORD kFormExStyle = WS_EX_APPWINDOW | WS_EX_CONTROLPARENT;
 
 HMENU IdOf(int id) {
   return reinterpret_cast<HMENU>(static_cast<INT_PTR>(id));
+}
+
+// A task dialog with buttons of its own, so that every caption is in the operator's language;
+// Escape answers IDCANCEL. Returns the chosen button.
+int TaskBox(HWND owner, const std::string& text, PCWSTR icon,
+            const std::vector<std::pair<int, std::wstring>>& buttons, int defaultButton) {
+  std::vector<TASKDIALOG_BUTTON> items;
+  for (const auto& [id, caption] : buttons) items.push_back({id, caption.c_str()});
+  const std::wstring content = Utf8ToUtf16(text);
+  TASKDIALOGCONFIG config{};
+  config.cbSize = sizeof(config);
+  config.hwndParent = IsWindow(owner) ? owner : nullptr;
+  config.dwFlags = TDF_ALLOW_DIALOG_CANCELLATION | TDF_SIZE_TO_CONTENT;
+  config.pszWindowTitle = kApplicationTitle;
+  config.pszMainIcon = icon;
+  config.pszContent = content.c_str();
+  config.cButtons = static_cast<UINT>(items.size());
+  config.pButtons = items.data();
+  config.nDefaultButton = defaultButton;
+  int chosen = IDCANCEL;
+  if (FAILED(TaskDialogIndirect(&config, &chosen, nullptr, nullptr))) return IDCANCEL;
+  return chosen;
 }
 
 HWND MakeChild(const wchar_t* cls, const wchar_t* text, DWORD style, DWORD ex_style, int id,
@@ -86,9 +116,17 @@ TMainForm::TMainForm(FrontEndOptions options, HINSTANCE instance,
       std::make_shared<const RunConfig>(std::move(options.Config)), options.Limit);
   Handlers->ProcessPendingEvents = std::move(processPendingEvents);
   // A run may outlive the form: its report of a failed log file then finds no form to show it.
-  Handlers->OnLogFileFailure = [this,
-                                alive = std::weak_ptr<int>(alive_)](const std::string& message) {
-    if (!alive.expired()) ShowError(message);
+  Handlers->OnLogFileFailure = [this, alive = std::weak_ptr<int>(alive_),
+                                configFile = options.ConfigFile](const std::string& message) {
+    if (!alive.expired()) ShowError(LogFileFailureText(message, configFile));
+  };
+  Handlers->ConfigFile = options.ConfigFile;
+  // The run's end-of-thread notice is a UI-thread call: boxes wait for the message loop.
+  Handlers->OnRunEnded = [this,
+                          alive = std::weak_ptr<int>(alive_)](const TScraper::RunSummary& summary) {
+    if (alive.expired()) return;
+    ended_ = summary;
+    PostMessageW(window_, kRunEndedMessage, 0, 0);
   };
 }
 
@@ -190,6 +228,44 @@ void TMainForm::ShowError(const std::string& message) {
               kApplicationTitle, MB_OK | MB_ICONERROR);
 }
 
+IOperatorDialogs::Answer TMainForm::Ask(const std::string& question, bool cancel) {
+  std::vector<std::pair<int, std::wstring>> buttons{{IDYES, L"Да"}, {IDNO, L"Нет"}};
+  if (cancel) buttons.emplace_back(IDCANCEL, L"Отмена");
+  switch (TaskBox(window_, question, TD_INFORMATION_ICON, buttons, IDYES)) {
+    case IDYES:
+      return Answer::Yes;
+    case IDCANCEL:
+      return cancel ? Answer::Cancel : Answer::No;
+    default:
+      return Answer::No;
+  }
+}
+
+bool TMainForm::ShowAccount(const std::string& text, bool fetchAgain) {
+  std::vector<std::pair<int, std::wstring>> buttons;
+  if (fetchAgain) buttons.emplace_back(kFetchAgainButtonId, L"Дозапросить");
+  buttons.emplace_back(kCloseAccountButtonId, L"Закрыть");
+  return TaskBox(window_, text, fetchAgain ? TD_WARNING_ICON : TD_ERROR_ICON, buttons,
+                 buttons.front().first) == kFetchAgainButtonId;
+}
+
+void TMainForm::RunEnded() {
+  if (!ended_) return;
+  const TScraper::RunSummary summary = std::move(*ended_);
+  ended_.reset();
+  if (Handlers->CloseWhenEnded()) {
+    Close();
+    return;
+  }
+  Guarded([this, &summary] { Handlers->ShowRunAccount(summary, *this); });
+}
+
+void TMainForm::Close() {
+  bool close = true;
+  Guarded([this, &close] { close = Handlers->CloseRequested(*this); });
+  if (close) DestroyWindow(window_);
+}
+
 const std::shared_ptr<TScraper>& TMainForm::ActiveScraper() const {
   return Handlers->ActiveScraper();
 }
@@ -200,8 +276,7 @@ void TMainForm::ShowNotice(const std::string& message) {
 }
 
 void TMainForm::StartButtonClick() {
-  Handlers->CheckedStart([this](const std::string& error) { ShowError(error); },
-                         [this](const std::string& notice) { ShowNotice(notice); });
+  Handlers->WindowStart(*this);
 }
 
 void TMainForm::PauseButtonClick() {
@@ -263,6 +338,19 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
                    suggested->right - suggested->left, suggested->bottom - suggested->top,
                    SWP_NOZORDER | SWP_NOACTIVATE);
       ApplyDpi();
+      return 0;
+    }
+    case WM_CLOSE:
+      Close();
+      return 0;
+    case kRunEndedMessage:
+      RunEnded();
+      return 0;
+    case WM_GETMINMAXINFO: {
+      RECT frame{0, 0, Scale(kMinimumWidth), Scale(kMinimumHeight)};
+      AdjustWindowRectExForDpi(&frame, kFormStyle, FALSE, kFormExStyle, dpi_);
+      auto* limits = reinterpret_cast<MINMAXINFO*>(lparam);
+      limits->ptMinTrackSize = POINT{frame.right - frame.left, frame.bottom - frame.top};
       return 0;
     }
     case WM_SETTINGCHANGE:

@@ -4,23 +4,26 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "app/common/operator_dialogs.h"
 #include "app/common/options.h"
+#include "scraper/scraper.h"
 
 namespace orgkat {
 
 class GradientProgressBar;
 class TRunHandlers;
-class TScraper;
 class Win32ResumeTimer;
 
 // Caption of the error message box.
 inline constexpr const wchar_t* kApplicationTitle = L"Парсер Orgkat";
 
 // The main window: starts a run, pauses, resumes and stops it, and shows its log and progress.
-// Laid out in pixels at 96 dpi, scaled to the DPI of the monitor it stands on.
-class TMainForm {
+// Laid out in pixels at 96 dpi, scaled to the DPI of the monitor it stands on. Its message boxes
+// ask and tell the operator what the run's handlers need.
+class TMainForm : public IOperatorDialogs {
  public:
   // processPendingEvents: run by progress reports to keep the window responsive during a run.
   TMainForm(FrontEndOptions options, HINSTANCE instance,
@@ -47,10 +50,12 @@ class TMainForm {
   void StopButtonClick();
   void ResumeTimerTimer();
 
-  // Shows a failure to the operator in an error message box.
-  void ShowError(const std::string& message);
-  // Shows what the operator should know before a run in a warning message box.
-  void ShowNotice(const std::string& message);
+  // A failure in an error message box; what the operator should know before a run in a warning
+  // message box.
+  void ShowError(const std::string& message) override;
+  void ShowNotice(const std::string& message) override;
+  Answer Ask(const std::string& question, bool cancel) override;
+  bool ShowAccount(const std::string& text, bool fetchAgain) override;
 
  private:
   struct FontDeleter {
@@ -69,12 +74,17 @@ class TMainForm {
   // Runs a handler; a failure that escapes it is shown and the message loop goes on.
   template <typename Handler>
   void Guarded(Handler handler);
+  // After a run has ended, from the message loop: the window closes if it was asked to, or tells
+  // the operator what the run misses.
+  void RunEnded();
+  void Close();
 
   HWND window_ = nullptr;
   UINT dpi_ = USER_DEFAULT_SCREEN_DPI;
   Font font_;
   Font start_font_;
   std::unique_ptr<TRunHandlers> Handlers;
+  std::optional<TScraper::RunSummary> ended_;  // the run whose end is posted, until it is told
   std::shared_ptr<int> alive_ = std::make_shared<int>();
 };
 

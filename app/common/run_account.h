@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+
+#include "scraper/run_config.h"
+#include "scraper/scraper.h"
+
+namespace orgkat {
+
+// What the window tells the operator at the end of a run, beyond its log.
+struct RunAccount {
+  std::string Text;         // empty: the run has nothing to account for (every record has its row)
+  bool FetchAgain = false;  // the records without a row can be fetched again into the same CSV
+};
+
+// configFile: where orgkat.conf is, named in the advice.
+RunAccount AccountOf(const TScraper::RunSummary& summary, const RunConfig& config,
+                     const std::string& configFile);
+
+// The window's box for a log file that could not be saved, with the system's message.
+std::string LogFileFailureText(const std::string& message, const std::string& configFile);
+
+}  // namespace orgkat
