@@ -8,8 +8,10 @@
 //               button goes to its end, keeping a note the operator typed into its log; the start
 //               button is disabled meanwhile; then the window is closed
 //   auto-pause  runs with a record that is not JSON: the first one's automatic pause ends on the
-//               timer's expiry, the second one is stopped during it, the window is closed during
-//               the third
+//               timer's expiry and the run goes on without the record, which its account names;
+//               the second continues the first, as offered at the start; the third is stopped
+//               during its automatic pause; the window is closed during the fourth, once the
+//               operator has agreed
 //   start       starts a run and waits until a third of it is done (for screenshots); then
 //               writes the screen places of the window and of its progress bar to PLACES_OUT
 // MEMO_OUT receives the log control's text (UTF-8) when the scenario has reached its end.
@@ -93,6 +95,11 @@ struct Window {
     SendMessageW(form, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
                  reinterpret_cast<LPARAM>(button));
   }
+  // The click notice, posted: for a click that opens a message box, which the driver answers.
+  void ClickLater(HWND button) const {
+    PostMessageW(form, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
+                 reinterpret_cast<LPARAM>(button));
+  }
   void TimerExpiry() const { SendMessageW(form, WM_TIMER, kResumeTimerId, 0); }
   bool WaitForLine(const std::wstring& ending, std::size_t count = 1) const {
     return WaitFor([&] { return Count(Log(), L": " + ending + L"\r\n") >= count; });
@@ -101,6 +108,51 @@ struct Window {
     return Count(Log(), L": " + ending + L"\r\n") == count;
   }
 };
+
+struct BoxSearch {
+  HWND owner = nullptr;
+  HWND box = nullptr;
+};
+
+BOOL CALLBACK FindOwnedDialog(HWND candidate, LPARAM param) {
+  auto* search = reinterpret_cast<BoxSearch*>(param);
+  wchar_t name[16] = {};
+  GetClassNameW(candidate, name, 16);
+  if (std::wstring(name) != L"#32770" || !IsWindowVisible(candidate) ||
+      GetWindow(candidate, GW_OWNER) != search->owner) {
+    return TRUE;
+  }
+  search->box = candidate;
+  return FALSE;
+}
+
+BOOL CALLBACK AppendText(HWND child, LPARAM param) {
+  *reinterpret_cast<std::wstring*>(param) += TextOf(child) + L"\n";
+  return TRUE;
+}
+
+// The message box the form shows, once it is there (a visible dialog the form owns), with the
+// texts of its parts.
+struct Box {
+  HWND handle = nullptr;
+  std::wstring text;
+
+  bool Says(const std::wstring& part) const { return text.find(part) != std::wstring::npos; }
+  // Chooses one of the box's buttons, as a click on it would.
+  void Press(int button) const { SendMessageW(handle, TDM_CLICK_BUTTON, button, 0); }
+};
+
+Box WaitForBox(const Window& window) {
+  BoxSearch search{window.form, nullptr};
+  WaitFor([&] {
+    EnumWindows(FindOwnedDialog, reinterpret_cast<LPARAM>(&search));
+    return search.box != nullptr;
+  });
+  Box box{search.box, {}};
+  if (box.handle != nullptr)
+    EnumChildWindows(box.handle, AppendText, reinterpret_cast<LPARAM>(&box.text));
+  return box;
+}
 
 bool FindWindowParts(Window& window) {
   if (!WaitFor([&] {
@@ -217,6 +269,30 @@ void ScenarioRun(const Window& window, const char* memo_out) {
   PostMessageW(window.form, WM_CLOSE, 0, 0);
 }
 
+// Waits for the account at the end of a run and closes it.
+void CloseAccount(const Window& window, const std::wstring& says, const char* what) {
+  const Box account = WaitForBox(window);
+  Check(account.Says(says), what);
+  account.Press(kCloseAccountButtonId);
+}
+
+// Clicks start, answers the question about the interrupted run and waits for the run's first
+// report.
+bool StartAnswering(const Window& window, int answer, const char* what) {
+  window.ClickLater(window.start);
+  const Box question = WaitForBox(window);
+  Check(question.Says(L"Найден незавершённый сбор от "), what);
+  question.Press(answer);
+  return WaitFor([&] {
+    const std::wstring log = window.Log();
+    return Count(log, L": " + kStarted + L"\r\n") == 1 && Count(log, L": " + kEnded) == 0;
+  });
+}
+
+bool StartAgain(const Window& window) {
+  return WaitFor([&] { return IsWindowEnabled(window.start) != FALSE; });
+}
+
 void ScenarioAutoPause(const Window& window, const char* memo_out) {
   Check(StartRun(window), "the run begins");
   Check(window.WaitForLine(L"Включаем паузу на 30 секунд"), "the failed record starts the pause");
@@ -226,23 +302,34 @@ void ScenarioAutoPause(const Window& window, const char* memo_out) {
   window.TimerExpiry();
   Check(window.Has(kReleased), "a second expiry does nothing more");
   Check(EndedRuns(window, 1), "the run ends with the log file line");
+  Check(window.Has(L"Сбор данных завершен"), "the collection went on without the failed record");
   SaveLog(window, memo_out);
+  CloseAccount(window, L"Нет строк у 1 из 40 организаций", "the account names the missing record");
 
-  // A second run stopped during its automatic pause.
-  Check(WaitFor([&] { return IsWindowEnabled(window.start) != FALSE; }),
-        "the start button is enabled again");
-  Check(StartRun(window), "a second run begins");
-  Check(window.WaitForLine(L"Включаем паузу на 30 секунд"), "the second run pauses too");
+  // The second run continues the first, as the start offers.
+  Check(StartAgain(window), "the start button is enabled again");
+  Check(StartAnswering(window, IDYES, "the interrupted run is offered"), "a continued run begins");
+  Check(EndedRuns(window, 1), "the continued run ends");
+  Check(window.Has(L"Осталось собрать 1 организаций из 40"), "it takes the missing record alone");
+  CloseAccount(window, L"Нет строк у 1 из 1 организаций", "its account names the record again");
+
+  // A third run, stopped during its automatic pause: the first run left nothing to continue.
+  Check(StartAgain(window), "the start button is enabled again");
+  Check(StartRun(window), "a third run begins without a question");
+  Check(window.WaitForLine(L"Включаем паузу на 30 секунд"), "the third run pauses too");
   window.Click(window.stop);
   Check(window.Has(kStopped), "the stop button writes its line");
   Check(EndedRuns(window, 1), "the stopped run ends with the log file line");
+  CloseAccount(window, L"Сбор остановлен.", "the account tells the run was stopped");
 
-  // A third run, and the window closed while it is active: the program ends at once and writes
-  // no log file for it.
-  Check(WaitFor([&] { return IsWindowEnabled(window.start) != FALSE; }),
-        "the start button is enabled again");
-  Check(StartRun(window), "a third run begins");
+  // A fourth run, new although the third is offered, and the window closed during it: once the
+  // operator agrees, the run is stopped, its log saved and the program ends.
+  Check(StartAgain(window), "the start button is enabled again");
+  Check(StartAnswering(window, IDNO, "the stopped run is offered"), "a fourth run begins");
   PostMessageW(window.form, WM_CLOSE, 0, 0);
+  const Box closing = WaitForBox(window);
+  Check(closing.Says(L"Идёт сбор данных. Остановить и закрыть?"), "closing asks first");
+  closing.Press(IDYES);
 }
 
 }  // namespace
