@@ -13,7 +13,7 @@
 #include <string>
 #include <thread>
 
-#include "app/main_form.h"
+#include "app/qt/main_form.h"
 #include "platform/qt/qt_controls.h"
 #include "platform/qt/qt_ui_queue.h"
 #include "scraper/scraping_thread.h"

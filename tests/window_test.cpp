@@ -21,7 +21,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/main_form.h"
+#include "app/qt/main_form.h"
 #include "platform/qt/qt_ui_queue.h"
 #include "scraper/directory_endpoints.h"
 #include "scraper/run_journal.h"

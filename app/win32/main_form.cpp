@@ -7,14 +7,11 @@
 #include <utility>
 #include <vector>
 
-#include "app/common/run_account.h"
-#include "app/common/run_handlers.h"
 #include "app/win32/control_ids.h"
 #include "app/win32/gradient_progress_bar.h"
 #include "app/win32/win32_controls.h"
 #include "platform/timestamp.h"
 #include "platform/win32/utf16.h"
-#include "scraper/scraper.h"
 
 namespace orgkat {
 namespace {
@@ -110,27 +107,13 @@ TMainForm::TMainForm(FrontEndOptions options, HINSTANCE instance,
   }
   ApplyDpi();
 
-  Handlers = std::make_unique<TRunHandlers>(
-      TRunHandlers::Controls{std::make_shared<Win32LogView>(LogsMemo), ProgressBar,
-                             std::make_shared<Win32StartControl>(StartButton), ResumeTimer},
-      std::make_shared<const RunConfig>(std::move(options.Config)), options.Limit);
-  Handlers->ProcessPendingEvents = std::move(processPendingEvents);
-  // A run may outlive the form: its report of a failed log file then finds no form to show it.
-  Handlers->OnLogFileFailure = [this, alive = std::weak_ptr<int>(alive_),
-                                configFile = options.ConfigFile](const std::string& message) {
-    if (!alive.expired()) ShowError(LogFileFailureText(message, configFile));
-  };
-  Handlers->ConfigFile = options.ConfigFile;
-  // The run's end-of-thread notice is a UI-thread call: boxes wait for the message loop.
-  Handlers->OnRunEnded = [this,
-                          alive = std::weak_ptr<int>(alive_)](const TScraper::RunSummary& summary) {
-    if (alive.expired()) return;
-    ended_ = summary;
-    PostMessageW(window_, kRunEndedMessage, 0, 0);
-  };
+  MakeHandlers({std::make_shared<Win32LogView>(LogsMemo), ProgressBar,
+                std::make_shared<Win32StartControl>(StartButton), ResumeTimer},
+               options, std::move(processPendingEvents));
 }
 
 TMainForm::~TMainForm() {
+  EndRuns();
   if (IsWindow(window_)) {
     SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
     DestroyWindow(window_);
@@ -212,20 +195,14 @@ void TMainForm::Layout() {
                Scale(kProgressHeight), SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-template <typename Handler>
-void TMainForm::Guarded(Handler handler) {
-  try {
-    handler();
-  } catch (const std::exception& failure) {
-    ShowError(failure.what());
-  } catch (...) {
-    ShowError("Неизвестная ошибка");
-  }
-}
-
 void TMainForm::ShowError(const std::string& message) {
   MessageBoxW(IsWindow(window_) ? window_ : nullptr, Utf8ToUtf16(message).c_str(),
               kApplicationTitle, MB_OK | MB_ICONERROR);
+}
+
+void TMainForm::ShowNotice(const std::string& message) {
+  MessageBoxW(IsWindow(window_) ? window_ : nullptr, Utf8ToUtf16(message).c_str(),
+              kApplicationTitle, MB_OK | MB_ICONWARNING);
 }
 
 IOperatorDialogs::Answer TMainForm::Ask(const std::string& question, bool cancel) {
@@ -249,46 +226,20 @@ bool TMainForm::ShowAccount(const std::string& text, bool fetchAgain) {
                  buttons.front().first) == kFetchAgainButtonId;
 }
 
+void TMainForm::PostRunEnded(const TScraper::RunSummary& summary) {
+  ended_ = summary;
+  PostMessageW(window_, kRunEndedMessage, 0, 0);
+}
+
 void TMainForm::RunEnded() {
   if (!ended_) return;
   const TScraper::RunSummary summary = std::move(*ended_);
   ended_.reset();
-  if (Handlers->CloseWhenEnded()) {
-    Close();
-    return;
-  }
-  Guarded([this, &summary] { Handlers->ShowRunAccount(summary, *this); });
+  if (AfterRun(summary)) Close();
 }
 
 void TMainForm::Close() {
-  bool close = true;
-  Guarded([this, &close] { close = Handlers->CloseRequested(*this); });
-  if (close) DestroyWindow(window_);
-}
-
-const std::shared_ptr<TScraper>& TMainForm::ActiveScraper() const {
-  return Handlers->ActiveScraper();
-}
-
-void TMainForm::ShowNotice(const std::string& message) {
-  MessageBoxW(IsWindow(window_) ? window_ : nullptr, Utf8ToUtf16(message).c_str(),
-              kApplicationTitle, MB_OK | MB_ICONWARNING);
-}
-
-void TMainForm::StartButtonClick() {
-  Handlers->WindowStart(*this);
-}
-
-void TMainForm::PauseButtonClick() {
-  Handlers->PauseButtonClick();
-}
-
-void TMainForm::StopButtonClick() {
-  Handlers->StopButtonClick();
-}
-
-void TMainForm::ResumeTimerTimer() {
-  Handlers->ResumeTimerTimer();
+  if (MayClose()) DestroyWindow(window_);
 }
 
 LRESULT CALLBACK TMainForm::WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {

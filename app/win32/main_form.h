@@ -7,14 +7,12 @@
 #include <optional>
 #include <string>
 
-#include "app/common/operator_dialogs.h"
+#include "app/common/form_actions.h"
 #include "app/common/options.h"
-#include "scraper/scraper.h"
 
 namespace orgkat {
 
 class GradientProgressBar;
-class TRunHandlers;
 class Win32ResumeTimer;
 
 // Caption of the error message box.
@@ -23,7 +21,7 @@ inline constexpr const wchar_t* kApplicationTitle = L"Парсер Orgkat";
 // The main window: starts a run, pauses, resumes and stops it, and shows its log and progress.
 // Laid out in pixels at 96 dpi, scaled to the DPI of the monitor it stands on. Its message boxes
 // ask and tell the operator what the run's handlers need.
-class TMainForm : public IOperatorDialogs {
+class TMainForm : public TFormActions {
  public:
   // processPendingEvents: run by progress reports to keep the window responsive during a run.
   TMainForm(FrontEndOptions options, HINSTANCE instance,
@@ -42,13 +40,6 @@ class TMainForm : public IOperatorDialogs {
   HWND StopButton = nullptr;
   HWND PauseButton = nullptr;
   std::shared_ptr<Win32ResumeTimer> ResumeTimer;
-
-  const std::shared_ptr<TScraper>& ActiveScraper() const;
-
-  void StartButtonClick();
-  void PauseButtonClick();
-  void StopButtonClick();
-  void ResumeTimerTimer();
 
   // A failure in an error message box; what the operator should know before a run in a warning
   // message box.
@@ -71,11 +62,7 @@ class TMainForm : public IOperatorDialogs {
   void Layout();
   int Scale(int pixelsAt96) const;
 
-  // Runs a handler; a failure that escapes it is shown and the message loop goes on.
-  template <typename Handler>
-  void Guarded(Handler handler);
-  // After a run has ended, from the message loop: the window closes if it was asked to, or tells
-  // the operator what the run misses.
+  void PostRunEnded(const TScraper::RunSummary& summary) override;
   void RunEnded();
   void Close();
 
@@ -83,9 +70,7 @@ class TMainForm : public IOperatorDialogs {
   UINT dpi_ = USER_DEFAULT_SCREEN_DPI;
   Font font_;
   Font start_font_;
-  std::unique_ptr<TRunHandlers> Handlers;
   std::optional<TScraper::RunSummary> ended_;  // the run whose end is posted, until it is told
-  std::shared_ptr<int> alive_ = std::make_shared<int>();
 };
 
 }  // namespace orgkat

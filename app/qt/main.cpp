@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/common/options.h"
-#include "app/main_form.h"
+#include "app/qt/main_form.h"
 #include "platform/program_directory.h"
 #include "platform/qt/qt_ui_queue.h"
 #include "platform/timestamp.h"

@@ -1,4 +1,4 @@
-#include "app/main_form.h"
+#include "app/qt/main_form.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -7,20 +7,15 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QStringList>
 #include <QTimer>
-#include <exception>
 #include <utility>
 
-#include "app/common/run_account.h"
-#include "app/common/run_handlers.h"
 #include "platform/qt/qt_controls.h"
 #include "platform/timestamp.h"
-#include "scraper/scraper.h"
 
 namespace orgkat {
 namespace {
@@ -88,26 +83,10 @@ TMainForm::TMainForm(FrontEndOptions options, QWidget* parent) : QWidget(parent)
   ResumeTimer = new QTimer(this);
   ResumeTimer->setSingleShot(true);
 
-  Handlers = std::make_unique<TRunHandlers>(
-      TRunHandlers::Controls{std::make_shared<QtLogView>(LogsMemo),
-                             std::make_shared<QtProgressBar>(ProgressBar),
-                             std::make_shared<QtStartControl>(StartButton),
-                             std::make_shared<QtResumeTimer>(ResumeTimer)},
-      std::make_shared<const RunConfig>(std::move(options.Config)), options.Limit);
-  Handlers->ProcessPendingEvents = [] { QCoreApplication::processEvents(); };
-  QPointer<TMainForm> self(this);
-  Handlers->OnLogFileFailure = [self, configFile = options.ConfigFile](const std::string& message) {
-    if (self) self->ShowError(LogFileFailureText(message, configFile));
-  };
-  Handlers->ConfigFile = options.ConfigFile;
-  // The run's end-of-thread notice is a UI-thread call: boxes wait for the event loop.
-  Handlers->OnRunEnded = [self](const TScraper::RunSummary& summary) {
-    if (self) {
-      QTimer::singleShot(0, self, [self, summary] {
-        if (self) self->RunEnded(summary);
-      });
-    }
-  };
+  MakeHandlers(
+      {std::make_shared<QtLogView>(LogsMemo), std::make_shared<QtProgressBar>(ProgressBar),
+       std::make_shared<QtStartControl>(StartButton), std::make_shared<QtResumeTimer>(ResumeTimer)},
+      options, [] { QCoreApplication::processEvents(); });
 
   connect(StartButton, &QPushButton::clicked, this,
           [this] { Guarded([this] { StartButtonClick(); }); });
@@ -121,17 +100,8 @@ TMainForm::TMainForm(FrontEndOptions options, QWidget* parent) : QWidget(parent)
   resize(kClientWidth, kClientHeight);
 }
 
-TMainForm::~TMainForm() = default;
-
-template <typename Handler>
-void TMainForm::Guarded(Handler handler) {
-  try {
-    handler();
-  } catch (const std::exception& failure) {
-    ShowError(failure.what());
-  } catch (...) {
-    ShowError("Неизвестная ошибка");
-  }
+TMainForm::~TMainForm() {
+  EndRuns();
 }
 
 void TMainForm::ShowError(const std::string& message) {
@@ -170,32 +140,10 @@ bool TMainForm::ShowAccount(const std::string& text, bool fetchAgain) {
   return again != nullptr && box.clickedButton() == again;
 }
 
-void TMainForm::RunEnded(const TScraper::RunSummary& summary) {
-  if (Handlers->CloseWhenEnded()) {
-    close();
-    return;
-  }
-  Guarded([this, &summary] { Handlers->ShowRunAccount(summary, *this); });
-}
-
-const std::shared_ptr<TScraper>& TMainForm::ActiveScraper() const {
-  return Handlers->ActiveScraper();
-}
-
-void TMainForm::StartButtonClick() {
-  Handlers->WindowStart(*this);
-}
-
-void TMainForm::PauseButtonClick() {
-  Handlers->PauseButtonClick();
-}
-
-void TMainForm::StopButtonClick() {
-  Handlers->StopButtonClick();
-}
-
-void TMainForm::ResumeTimerTimer() {
-  Handlers->ResumeTimerTimer();
+void TMainForm::PostRunEnded(const TScraper::RunSummary& summary) {
+  QTimer::singleShot(0, this, [this, summary] {
+    if (AfterRun(summary)) close();
+  });
 }
 
 void TMainForm::resizeEvent(QResizeEvent* event) {
@@ -207,9 +155,7 @@ void TMainForm::resizeEvent(QResizeEvent* event) {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
-  bool close = true;
-  Guarded([this, &close] { close = Handlers->CloseRequested(*this); });
-  if (close) {
+  if (MayClose()) {
     event->accept();
   } else {
     event->ignore();
