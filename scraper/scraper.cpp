@@ -74,6 +74,10 @@ void TScraper::SendRunState(bool busy) {
 void TScraper::Execute() {
   // The run's pacing follows its configuration's clock.
   Sleeper = Config->Sleeper;
+  {
+    std::lock_guard lock(ListsLock);
+    Pacing = TDispatchPacing(static_cast<std::uint32_t>(2 * Config->PollInterval.count()));
+  }
   Guarded([this] { RunPhases(); });
   // A failure that skipped the regular closing still closes the file through its closing steps.
   if (ResultFile.IsOpen()) Guarded([this] { CloseRun(); });
@@ -104,6 +108,10 @@ void TScraper::RunPhases() {
   FoundIds.clear();
   if (UrlQueue.empty()) return;
   if (RunPhase(Phase::Records) != PhaseEnd::Stopped) SendResult("ok");
+  {
+    std::lock_guard lock(ListsLock);
+    Summary_.Refusals = Pacing.Refusals();
+  }
   CloseRun();
 }
 
@@ -188,8 +196,10 @@ TScraper::StepEnd TScraper::DispatchStep() {
   {
     std::lock_guard lock(ListsLock);
     running = RunningList->size();
+    PaceLimited_ = Pacing.Limiting();
   }
   if (static_cast<std::int64_t>(running) >= Limit || UrlQueue.empty()) return StepEnd::Continue;
+  if (!PaceAllowsStart()) return StepEnd::Continue;
   std::string entry = UrlQueue.PopFront();
   SendProgress(ProgressBarPosition + 1);
   // An empty entry is used up and counted; no worker is made for it.
@@ -200,6 +210,13 @@ TScraper::StepEnd TScraper::DispatchStep() {
   return StepEnd::Continue;
 }
 
+// Only while the directory limits the pace does a start wait for its turn; otherwise the two
+// waits of the cycle alone space the starts.
+bool TScraper::PaceAllowsStart() {
+  std::lock_guard lock(ListsLock);
+  return !Pacing.Limiting() || Pacing.TryStart(Config->Ticks->Now());
+}
+
 void TScraper::StartWorker(std::string url) {
   auto worker = std::make_shared<TScrapingThread>();
   worker->ListsLock = &ListsLock;
@@ -208,6 +225,7 @@ void TScraper::StartWorker(std::string url) {
   worker->url = std::move(url);
   worker->LogsMemo = LogsMemo;
   worker->Config = Config;
+  worker->Pacing = &Pacing;
   worker->UiQueue = UiQueue;
   {
     std::lock_guard lock(ListsLock);
