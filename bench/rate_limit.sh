@@ -3,6 +3,7 @@
 # (scripts/nginx-directory), for R = 0.5, 1, 2, 4 and 5, with 40 organisations: the records lost and
 # the wall time against the directory's floor, (N + 1) / R for N records and the list request.
 # Usage: bench/rate_limit.sh [ORGANISATIONS]   (run from the repository root after a build)
+#        RATES="2 5" bench/rate_limit.sh measures those rates alone.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 count=${1:-40}
@@ -25,7 +26,7 @@ free_port() {
 
 printf '| R (requests/s) | records lost | refusals | wall (s) | floor (N+1)/R (s) | wall / floor |\n'
 printf '|---|---|---|---|---|---|\n'
-for rate in 0.5 1 2 4 5; do
+for rate in ${RATES:-0.5 1 2 4 5}; do
   per_minute=$(awk -v r="$rate" 'BEGIN { printf "%d", r * 60 }')
   port=$(free_port)
   rm -rf "$work/nginx" "$work/out"

@@ -6,7 +6,7 @@ namespace orgkat {
 namespace {
 
 // Accepted requests in a row before the bounds are lowered a step.
-constexpr std::uint32_t kStretch = 20;
+constexpr std::uint32_t kStretch = 50;
 constexpr std::uint32_t kLongestInterval = 60000;
 
 // `later` - `earlier` on the wrapping counter; negative when `later` is in fact earlier.
@@ -57,9 +57,15 @@ void TDispatchPacing::Accepted(std::uint32_t sent) {
   Recompute();
 }
 
+std::uint32_t TDispatchPacing::WaitMs(std::uint32_t now) const {
+  std::int32_t wait = 0;
+  if (hold_until_) wait = std::max(wait, Elapsed(now, *hold_until_));
+  if (last_sent_) wait = std::max(wait, Elapsed(now, *last_sent_ + interval_));
+  return static_cast<std::uint32_t>(wait);
+}
+
 bool TDispatchPacing::TryStart(std::uint32_t now) {
-  if (hold_until_ && Elapsed(*hold_until_, now) < 0) return false;
-  if (last_sent_ && Elapsed(*last_sent_, now) < static_cast<std::int32_t>(interval_)) return false;
+  if (WaitMs(now) > 0) return false;
   hold_until_.reset();
   last_sent_ = now;
   return true;
@@ -69,7 +75,7 @@ void TDispatchPacing::Recompute() {
   std::uint32_t next = base_;
   if (accepted_gap_ == 0) {
     next = 2 * refused_gap_;
-  } else if (accepted_gap_ <= refused_gap_ + refused_gap_ / 20) {
+  } else if (accepted_gap_ <= refused_gap_ + refused_gap_ / 10) {
     // The bounds have met (or crossed, by the jitter of connection set-up): a little above them.
     next = std::max(accepted_gap_, refused_gap_) + std::max(accepted_gap_, refused_gap_) / 50;
   } else {

@@ -37,6 +37,8 @@ class TDispatchPacing {
   bool Limiting() const { return limiting_; }
   // Whether a request may go out at `now`; if so, it counts as sent then.
   bool TryStart(std::uint32_t now);
+  // How long from `now` until a request may go out; 0: at once.
+  std::uint32_t WaitMs(std::uint32_t now) const;
   std::uint32_t IntervalMs() const { return interval_; }
   std::uint32_t Refusals() const { return refusals_; }
 

@@ -211,10 +211,19 @@ TScraper::StepEnd TScraper::DispatchStep() {
 }
 
 // Only while the directory limits the pace does a start wait for its turn; otherwise the two
-// waits of the cycle alone space the starts.
+// waits of the cycle alone space the starts. A turn due within the cycle is waited for here, so
+// the pace is not rounded up to whole cycles.
 bool TScraper::PaceAllowsStart() {
+  std::uint32_t wait = 0;
+  {
+    std::lock_guard lock(ListsLock);
+    if (!Pacing.Limiting()) return true;
+    wait = Pacing.WaitMs(Config->Ticks->Now());
+  }
+  if (std::chrono::milliseconds(wait) > Config->PollInterval) return false;
+  if (wait > 0) Sleep(std::chrono::milliseconds(wait));
   std::lock_guard lock(ListsLock);
-  return !Pacing.Limiting() || Pacing.TryStart(Config->Ticks->Now());
+  return Pacing.TryStart(Config->Ticks->Now());
 }
 
 void TScraper::StartWorker(std::string url) {

@@ -90,5 +90,19 @@ TEST_F(NginxRun, DirectoryLimitingToTwoRequestsASecondGetsEveryRecord) {
   EXPECT_NE(err.find("the directory refused "), std::string::npos) << err;
 }
 
+// The demo directory's own limit, refusing with 429 and a Retry-After: the run waits as asked.
+TEST_F(NginxRun, DemoDirectoryRefusingWith429AndRetryAfterGetsEveryRecord) {
+  StartServer({"--count", "8", "--rate-limit", "3", "--rate-limit-status", "429",
+               "--rate-limit-retry-after", "4"});
+  StartCli();
+  ASSERT_EQ(cli_->Wait(300s), 0) << cli_->Out() << cli_->Err();
+  const std::string err = cli_->Err();
+  EXPECT_NE(err.find("records found: 8, rows written: 8, records lost: 0"), std::string::npos)
+      << err;
+  EXPECT_NE(err.find("the directory refused "), std::string::npos) << err;
+  EXPECT_NE(cli_->Out().find("ERROR_Too Many Requests для "), std::string::npos) << cli_->Out();
+  EXPECT_EQ(StopServer().Served.size(), 8u);
+}
+
 }  // namespace
 }  // namespace orgkat

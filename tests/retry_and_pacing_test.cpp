@@ -139,16 +139,15 @@ TEST(DispatchPacing, StrictDirectoryIsFoundByDoublingThenBisecting) {
                    {{Event::Start, 11025}, {true, true, 2025}},
                    {{Event::Accept, 11025}, {false, true, 1912}},
                    {{Event::Start, 12937}, {true, true, 1912}},
-                   {{Event::Refuse, 12937}, {false, true, 1968}},
-                   {{Event::Start, 14905}, {true, true, 1968}},
-                   {{Event::Accept, 14905}, {false, true, 1968}},
-                   {{Event::Start, 16873}, {true, true, 1968}},
-                   // The bounds have met (1968 refused, 2025 accepted): settle just above them.
-                   {{Event::Refuse, 16873}, {false, true, 2065}},
+                   // The bounds have met (1912 refused, 2025 accepted): settle just above them.
+                   {{Event::Refuse, 12937}, {false, true, 2065}},
+                   {{Event::Start, 15001}, {false, true, 2065}},
+                   {{Event::Start, 15002}, {true, true, 2065}},
+                   {{Event::Accept, 15002}, {false, true, 2065}},
                    // A refusal reported late, for a request sent before the last accepted one.
                    {{Event::Refuse, 14000}, {false, true, 2065}},
                });
-  EXPECT_EQ(pacing.Refusals(), 6u);
+  EXPECT_EQ(pacing.Refusals(), 5u);
 }
 
 TEST(DispatchPacing, JitterAtTheBasePaceKeepsItAndReturnsAfterAStretch) {
@@ -169,15 +168,15 @@ TEST(DispatchPacing, JitterAtTheBasePaceKeepsItAndReturnsAfterAStretch) {
   EXPECT_FALSE(pacing.TryStart(at + 207));
   EXPECT_TRUE(pacing.TryStart(at + 208));
   std::vector<bool> limiting;
-  for (int i = 0; i < 40; ++i) {
+  for (int i = 0; i < 60; ++i) {
     at += 210;
     pacing.Sent(at);
     pacing.Accepted(at);
     limiting.push_back(pacing.Limiting());
   }
-  // One stretch of 20 accepted lowers the bounds below the base: the run's own pace is back.
-  EXPECT_TRUE(limiting[18]);
-  EXPECT_FALSE(limiting[19]);
+  // One stretch of 50 accepted lowers the bounds below the base: the run's own pace is back.
+  EXPECT_TRUE(limiting[48]);
+  EXPECT_FALSE(limiting[49]);
   EXPECT_EQ(pacing.IntervalMs(), 200u);
   EXPECT_EQ(pacing.Refusals(), 1u);
 }
@@ -194,20 +193,20 @@ TEST(DispatchPacing, RetryAfterHoldsEveryStartAndAcceptancesNarrowTheBracket) {
   pacing.Accepted(11410);  // bounds 400 and 10410: bisect
   EXPECT_EQ(pacing.IntervalMs(), 5405u);
   // Every request accepted at the interval brings it down towards the refused 400 ms, never
-  // below; each stretch of 20 accepted then lowers both bounds until the base pace is back.
+  // below; each stretch of 50 accepted then lowers both bounds until the base pace is back.
   std::vector<std::uint32_t> intervals;
   std::uint32_t at = 11410;
-  for (int i = 0; i < 60 && pacing.Limiting(); ++i) {
+  for (int i = 0; i < 200 && pacing.Limiting(); ++i) {
     at += pacing.IntervalMs();
     pacing.Sent(at);
     pacing.Accepted(at);
     intervals.push_back(pacing.IntervalMs());
   }
-  ASSERT_EQ(intervals.size(), 59u);
-  EXPECT_TRUE(std::all_of(intervals.begin(), intervals.begin() + 18,
+  ASSERT_EQ(intervals.size(), 149u);
+  EXPECT_TRUE(std::all_of(intervals.begin(), intervals.begin() + 48,
                           [](std::uint32_t interval) { return interval >= 400; }));
-  EXPECT_LE(intervals[17], 440u);
-  EXPECT_LT(intervals[18], 400u);
+  EXPECT_LE(intervals[47], 450u);  // within a tenth of the bound, and the margin
+  EXPECT_LT(intervals[48], 400u);
   EXPECT_EQ(intervals.back(), 200u);
 }
 
