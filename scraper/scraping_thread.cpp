@@ -20,7 +20,7 @@ std::string FailureText(const std::string& message, int status_code) {
   return "ERROR_" + (message.empty() ? std::to_string(status_code) : message);
 }
 
-std::chrono::milliseconds FinalPause(const RunConfig& config) {
+std::chrono::milliseconds ConfiguredPause(const RunConfig& config) {
   return std::chrono::milliseconds(config.RetryPauseMs);
 }
 
@@ -141,12 +141,12 @@ void TScrapingThread::Execute() {
   try {
     AttemptEnd end = AttemptEnd::Failed;
     for (int attempt = 1; attempt <= kMaxAttempts && end == AttemptEnd::Failed; ++attempt) {
-      end = Attempt(*client, *config);
+      end = Attempt(*client, *config, attempt == kMaxAttempts);
     }
     if (end == AttemptEnd::Ended) return hand_over.Withdraw();
     if (end == AttemptEnd::Failed) {
       result = -1;
-      Pause(*client, *config, PauseKind::Final, FinalPause(*config));
+      Pause(*client, *config, PauseKind::Final, ConfiguredPause(*config));
     } else {
       result = 1;
       statusText = "успешно";
@@ -156,7 +156,7 @@ void TScrapingThread::Execute() {
     result = -1;
     statusText = FailureText(MessageOf(std::current_exception()), client->StatusCode());
     try {
-      Pause(*client, *config, PauseKind::Final, FinalPause(*config));
+      Pause(*client, *config, PauseKind::Final, ConfiguredPause(*config));
     } catch (...) {
       // A client that fails even to serve its events must not keep the worker from its hand-off.
     }
@@ -192,7 +192,8 @@ void TScrapingThread::ReportSetUpFailure(const std::exception_ptr& failure) {
   }
 }
 
-TScrapingThread::AttemptEnd TScrapingThread::Attempt(IHttpClient& client, const RunConfig& config) {
+TScrapingThread::AttemptEnd TScrapingThread::Attempt(IHttpClient& client, const RunConfig& config,
+                                                     bool last) {
   std::string received;
   std::string message;
   try {
@@ -210,7 +211,7 @@ TScrapingThread::AttemptEnd TScrapingThread::Attempt(IHttpClient& client, const 
   Log(statusText + " для " + url);
   const RetryPlan plan =
       PlanRetry({message, client.StatusCode(), client.ReasonPhrase(), client.RetryAfter()},
-                FinalPause(config), config.WallClock());
+                ConfiguredPause(config), config.WallClock());
   if (plan.Refused) {
     ReportToPacing([this, &plan, &config](TDispatchPacing& pacing) {
       std::optional<std::uint32_t> retry_after;
@@ -219,7 +220,8 @@ TScrapingThread::AttemptEnd TScrapingThread::Attempt(IHttpClient& client, const 
     });
   }
   if (plan.Pause.count() > 0) Pause(client, config, PauseKind::Retry, plan.Pause);
-  if (plan.Refused) WaitForPace(client, config);
+  // After the last attempt no request follows that would need a turn.
+  if (plan.Refused && !last) WaitForPace(client, config);
   return AttemptEnd::Failed;
 }
 

@@ -70,7 +70,7 @@ class TScrapingThread : public TThread {
 
   std::unique_ptr<IHttpClient> MakeClient(const RunConfig& config);
   void ReportSetUpFailure(const std::exception_ptr& failure);
-  AttemptEnd Attempt(IHttpClient& client, const RunConfig& config);
+  AttemptEnd Attempt(IHttpClient& client, const RunConfig& config, bool last);
   void Pause(IHttpClient& client, const RunConfig& config, PauseKind kind,
              std::chrono::milliseconds length);
   void WaitForPace(IHttpClient& client, const RunConfig& config);
