@@ -159,6 +159,7 @@ class AsioHttpClient final : public IHttpClient {
   void Get(const std::string& url, std::string& body) override;
   int StatusCode() const override { return status_; }
   const std::string& ReasonPhrase() const override { return reason_; }
+  const std::string& RetryAfter() const override { return retry_after_; }
   void ServeEvents(std::chrono::milliseconds max_wait) override;
   void Cancel() override;
 
@@ -249,6 +250,7 @@ class AsioHttpClient final : public IHttpClient {
   std::optional<Connection> connection_;
   int status_ = 0;
   std::string reason_;
+  std::string retry_after_;
   bool had_response_ = false;
   bool last_response_http10_ = false;
   std::atomic<bool> cancelled_{false};
@@ -257,6 +259,7 @@ class AsioHttpClient final : public IHttpClient {
 
 void AsioHttpClient::Get(const std::string& url, std::string& body) {
   body.clear();
+  retry_after_.clear();
   FailIfCancelled();
   deadline_ =
       std::chrono::steady_clock::now() +
@@ -276,6 +279,9 @@ void AsioHttpClient::Get(const std::string& url, std::string& body) {
 
     status_ = static_cast<int>(response.result_int());
     reason_ = RawReason::Of(response);
+    const auto retry_after = response.find(http::field::retry_after);
+    retry_after_ =
+        retry_after == response.end() ? std::string() : std::string(retry_after->value());
     const auto location = response.find(http::field::location);
     if (location != response.end() && !location->value().empty() &&
         redirects < settings_.LocationChangeMaxCount) {

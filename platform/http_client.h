@@ -60,6 +60,9 @@ class IHttpClient {
   virtual void Get(const std::string& url, std::string& body) = 0;
   virtual int StatusCode() const = 0;
   virtual const std::string& ReasonPhrase() const = 0;
+  // The Retry-After value of the response that ended the last Get, as received; empty when that
+  // Get ended without a response or the response had none.
+  virtual const std::string& RetryAfter() const = 0;
   // Serves pending network events (a kept-alive connection closed by its server, for example)
   // for at most max_wait, returning early when there is nothing to serve.
   virtual void ServeEvents(std::chrono::milliseconds max_wait) = 0;

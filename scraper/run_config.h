@@ -28,6 +28,10 @@ struct RunConfig {
   std::uint32_t RetryPauseMs = 3000;
   int ResumeDelayMs = 30000;
   std::shared_ptr<ITickCounter> Ticks = SystemTicks();
+  // The date and time, for a Retry-After given as a date; the tick counter is no date.
+  std::function<std::chrono::system_clock::time_point()> WallClock = [] {
+    return std::chrono::system_clock::now();
+  };
   // The controller's cycle and the passes of the worker's pauses wait with it.
   std::shared_ptr<ISleeper> Sleeper = SystemSleeper();
   HttpClientFactory MakeClient = CreateHttpClient;

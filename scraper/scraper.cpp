@@ -74,6 +74,10 @@ void TScraper::SendRunState(bool busy) {
 void TScraper::Execute() {
   // The run's pacing follows its configuration's clock.
   Sleeper = Config->Sleeper;
+  {
+    std::lock_guard lock(ListsLock);
+    Pacing = TDispatchPacing(static_cast<std::uint32_t>(2 * Config->PollInterval.count()));
+  }
   Guarded([this] { RunPhases(); });
   // A failure that skipped the regular closing still closes the file through its closing steps.
   if (ResultFile.IsOpen()) Guarded([this] { CloseRun(); });
@@ -104,6 +108,10 @@ void TScraper::RunPhases() {
   FoundIds.clear();
   if (UrlQueue.empty()) return;
   if (RunPhase(Phase::Records) != PhaseEnd::Stopped) SendResult("ok");
+  {
+    std::lock_guard lock(ListsLock);
+    Summary_.Refusals = Pacing.Refusals();
+  }
   CloseRun();
 }
 
@@ -195,8 +203,10 @@ TScraper::StepEnd TScraper::DispatchStep() {
   {
     std::lock_guard lock(ListsLock);
     running = RunningList->size();
+    PaceLimited_ = Pacing.Limiting();
   }
   if (static_cast<std::int64_t>(running) >= Limit || UrlQueue.empty()) return StepEnd::Continue;
+  if (!PaceAllowsStart()) return StepEnd::Continue;
   std::string entry = UrlQueue.PopFront();
   SendProgress(ProgressBarPosition + 1);
   // An empty entry is used up and counted; no worker is made for it.
@@ -207,6 +217,22 @@ TScraper::StepEnd TScraper::DispatchStep() {
   return StepEnd::Continue;
 }
 
+// Only while the directory limits the pace does a start wait for its turn; otherwise the two
+// waits of the cycle alone space the starts. A turn due within the cycle is waited for here, so
+// the pace is not rounded up to whole cycles.
+bool TScraper::PaceAllowsStart() {
+  std::uint32_t wait = 0;
+  {
+    std::lock_guard lock(ListsLock);
+    if (!Pacing.Limiting()) return true;
+    wait = Pacing.WaitMs(Config->Ticks->Now());
+  }
+  if (std::chrono::milliseconds(wait) > Config->PollInterval) return false;
+  if (wait > 0) Sleep(std::chrono::milliseconds(wait));
+  std::lock_guard lock(ListsLock);
+  return Pacing.TryStart(Config->Ticks->Now());
+}
+
 void TScraper::StartWorker(std::string url) {
   auto worker = std::make_shared<TScrapingThread>();
   worker->ListsLock = &ListsLock;
@@ -215,6 +241,7 @@ void TScraper::StartWorker(std::string url) {
   worker->url = std::move(url);
   worker->LogsMemo = LogsMemo;
   worker->Config = Config;
+  worker->Pacing = &Pacing;
   worker->UiQueue = UiQueue;
   {
     std::lock_guard lock(ListsLock);

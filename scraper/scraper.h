@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -10,6 +11,7 @@
 
 #include "platform/controls.h"
 #include "platform/thread.h"
+#include "scraper/dispatch_pacing.h"
 #include "scraper/record_id_list.h"
 #include "scraper/result_file.h"
 #include "scraper/run_config.h"
@@ -67,10 +69,13 @@ class TScraper : public TThread {
     std::size_t RecordsFound = 0;  // URLs handed to the records phase
     std::size_t RowsWritten = 0;
     std::vector<std::string> LostUrls;  // records that failed after their last attempt
+    std::size_t Refusals = 0;           // attempts the directory refused with 429 or 503
     std::string ResultPath;             // empty when no result file was made
     std::string LogPath;
   };
   const RunSummary& Summary() const { return Summary_; }
+  // Any thread: whether the directory is limiting the pace of the run's requests right now.
+  bool PaceLimited() const { return PaceLimited_.load(); }
 
  protected:
   void Execute() override;
@@ -100,6 +105,7 @@ class TScraper : public TThread {
   StepEnd DispatchStep();
   StepEnd ConsumeStep(Phase phase);
   bool PhaseDone();
+  bool PaceAllowsStart();
   void StartWorker(std::string url);
   void Consume(Phase phase, TScrapingThread& worker);
   void DropRecordWithoutDocument(const std::string& url, const std::string& message);
@@ -129,6 +135,10 @@ class TScraper : public TThread {
   TRunJournal Journal;
   std::string LastDirector;
   RunSummary Summary_;
+  // The directory's pace as the workers report it; guarded by ListsLock. Its base is the two
+  // waits between starts.
+  TDispatchPacing Pacing{0};
+  std::atomic<bool> PaceLimited_{false};
 };
 
 }  // namespace orgkat

@@ -20,6 +20,10 @@ std::string FailureText(const std::string& message, int status_code) {
   return "ERROR_" + (message.empty() ? std::to_string(status_code) : message);
 }
 
+std::chrono::milliseconds ConfiguredPause(const RunConfig& config) {
+  return std::chrono::milliseconds(config.RetryPauseMs);
+}
+
 std::string MessageOf(const std::exception_ptr& error) {
   try {
     std::rethrow_exception(error);
@@ -137,12 +141,12 @@ void TScrapingThread::Execute() {
   try {
     AttemptEnd end = AttemptEnd::Failed;
     for (int attempt = 1; attempt <= kMaxAttempts && end == AttemptEnd::Failed; ++attempt) {
-      end = Attempt(*client, *config);
+      end = Attempt(*client, *config, attempt == kMaxAttempts);
     }
     if (end == AttemptEnd::Ended) return hand_over.Withdraw();
     if (end == AttemptEnd::Failed) {
       result = -1;
-      Pause(*client, *config, PauseKind::Final);
+      Pause(*client, *config, PauseKind::Final, ConfiguredPause(*config));
     } else {
       result = 1;
       statusText = "успешно";
@@ -152,7 +156,7 @@ void TScrapingThread::Execute() {
     result = -1;
     statusText = FailureText(MessageOf(std::current_exception()), client->StatusCode());
     try {
-      Pause(*client, *config, PauseKind::Final);
+      Pause(*client, *config, PauseKind::Final, ConfiguredPause(*config));
     } catch (...) {
       // A client that fails even to serve its events must not keep the worker from its hand-off.
     }
@@ -161,9 +165,12 @@ void TScrapingThread::Execute() {
 
 std::unique_ptr<IHttpClient> TScrapingThread::MakeClient(const RunConfig& config) {
   HttpClientSettings settings = RequestSettings(config);
-  settings.OnBeforeHeaderSend = [this](const std::string& method,
-                                       std::vector<std::string>& headers) {
+  settings.OnBeforeHeaderSend = [this, ticks = config.Ticks](const std::string& method,
+                                                             std::vector<std::string>& headers) {
     BeforeHeaderSend(method, headers);
+    if (!Pacing) return;
+    sent_at_ = ticks->Now();
+    ReportToPacing([this](TDispatchPacing& pacing) { pacing.Sent(sent_at_); });
   };
   CustomHeaders.push_back(OriginHeader(config.SiteHost));
   const ProxySetting proxy_setting = ReadProxyFile(config.ProxyFile);
@@ -185,12 +192,14 @@ void TScrapingThread::ReportSetUpFailure(const std::exception_ptr& failure) {
   }
 }
 
-TScrapingThread::AttemptEnd TScrapingThread::Attempt(IHttpClient& client, const RunConfig& config) {
+TScrapingThread::AttemptEnd TScrapingThread::Attempt(IHttpClient& client, const RunConfig& config,
+                                                     bool last) {
   std::string received;
   std::string message;
   try {
     client.Get(url, received);
     html = std::move(received);
+    ReportToPacing([this](TDispatchPacing& pacing) { pacing.Accepted(sent_at_); });
     return Terminated() ? AttemptEnd::Ended : AttemptEnd::Completed;
   } catch (...) {
     message = MessageOf(std::current_exception());
@@ -200,20 +209,31 @@ TScrapingThread::AttemptEnd TScrapingThread::Attempt(IHttpClient& client, const 
   result = -1;
   statusText = FailureText(message, client.StatusCode());
   Log(statusText + " для " + url);
-  if (CallsForRetryPause(message, client.ReasonPhrase())) {
-    Pause(client, config, PauseKind::Retry);
+  const RetryPlan plan =
+      PlanRetry({message, client.StatusCode(), client.ReasonPhrase(), client.RetryAfter()},
+                ConfiguredPause(config), config.WallClock());
+  if (plan.Refused) {
+    ReportToPacing([this, &plan, &config](TDispatchPacing& pacing) {
+      std::optional<std::uint32_t> retry_after;
+      if (plan.RetryAfter) retry_after = static_cast<std::uint32_t>(plan.RetryAfter->count());
+      pacing.Refused(sent_at_, config.Ticks->Now(), retry_after);
+    });
   }
+  if (plan.Pause.count() > 0) Pause(client, config, PauseKind::Retry, plan.Pause);
+  // After the last attempt no request follows that would need a turn.
+  if (plan.Refused && !last) WaitForPace(client, config);
   return AttemptEnd::Failed;
 }
 
-void TScrapingThread::Pause(IHttpClient& client, const RunConfig& config, PauseKind kind) {
+void TScrapingThread::Pause(IHttpClient& client, const RunConfig& config, PauseKind kind,
+                            std::chrono::milliseconds length) {
   // The final pause gives way to a termination request, the retry pause does not; neither
   // outlasts a cancel.
   const auto interrupted = [&] {
     return cancelled_.load() || (kind == PauseKind::Final && Terminated());
   };
   if (interrupted()) return;
-  const std::uint32_t deadline = config.Ticks->Now() + config.RetryPauseMs;
+  const std::uint32_t deadline = config.Ticks->Now() + static_cast<std::uint32_t>(length.count());
   for (;;) {
     client.ServeEvents(kServePass);
     // Past the deadline, counted modulo 2^32 so a counter that wraps during the pause still ends
@@ -222,6 +242,27 @@ void TScrapingThread::Pause(IHttpClient& client, const RunConfig& config, PauseK
     if (interrupted()) return;
     config.Sleeper->Sleep(kPassGap);
   }
+}
+
+// A retry after a refusal goes out only when the directory's pace allows it, as a new worker's
+// first request does; like the retry pause, only a cancel ends the wait.
+void TScrapingThread::WaitForPace(IHttpClient& client, const RunConfig& config) {
+  for (;;) {
+    bool turn = true;
+    ReportToPacing([&](TDispatchPacing& pacing) {
+      turn = !pacing.Limiting() || pacing.TryStart(config.Ticks->Now());
+    });
+    if (turn || cancelled_) return;
+    client.ServeEvents(kServePass);
+    config.Sleeper->Sleep(kPassGap);
+  }
+}
+
+void TScrapingThread::ReportToPacing(const std::function<void(TDispatchPacing&)>& report) {
+  if (!Pacing) return;
+  std::unique_lock<std::mutex> hold;
+  if (ListsLock) hold = std::unique_lock(*ListsLock);
+  report(*Pacing);
 }
 
 }  // namespace orgkat

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -11,6 +12,8 @@
 #include "platform/controls.h"
 #include "platform/http_client.h"
 #include "platform/thread.h"
+#include "scraper/dispatch_pacing.h"
+#include "scraper/retry_rule.h"
 #include "scraper/run_config.h"
 #include "scraper/worker_lists.h"
 
@@ -33,6 +36,9 @@ class TScrapingThread : public TThread {
   std::string url;
   std::shared_ptr<ILogView> LogsMemo;
   std::shared_ptr<const RunConfig> Config;
+  // The controller's pacing, guarded by ListsLock: told of every request sent, refused and
+  // answered; a retry after a refusal waits for its turn. Null: no pacing.
+  TDispatchPacing* Pacing = nullptr;
 
   // Outcome, final once the worker is in FinishedList: 0 none, 1 success, -1 failure.
   std::int32_t result = 0;
@@ -64,13 +70,17 @@ class TScrapingThread : public TThread {
 
   std::unique_ptr<IHttpClient> MakeClient(const RunConfig& config);
   void ReportSetUpFailure(const std::exception_ptr& failure);
-  AttemptEnd Attempt(IHttpClient& client, const RunConfig& config);
-  void Pause(IHttpClient& client, const RunConfig& config, PauseKind kind);
+  AttemptEnd Attempt(IHttpClient& client, const RunConfig& config, bool last);
+  void Pause(IHttpClient& client, const RunConfig& config, PauseKind kind,
+             std::chrono::milliseconds length);
+  void WaitForPace(IHttpClient& client, const RunConfig& config);
+  void ReportToPacing(const std::function<void(TDispatchPacing&)>& report);
   void Log(const std::string& message);
 
   std::mutex client_mutex_;
   IHttpClient* client_ = nullptr;  // the client of Execute while it lives; guarded by client_mutex_
   std::atomic<bool> cancelled_{false};
+  std::uint32_t sent_at_ = 0;  // when the current attempt's header went out; the worker's own
 };
 
 }  // namespace orgkat

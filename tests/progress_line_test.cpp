@@ -30,6 +30,11 @@ ProgressView View(State state, std::int32_t position, std::int32_t max, int widt
   return view;
 }
 
+ProgressView Limited(ProgressView view) {
+  view.Limited = true;
+  return view;
+}
+
 TEST(ProgressLine, FitsTheWidthAndShowsWhatTheMomentNeeds) {
   const std::string hint = "12 из 300, осталось 288";
   struct Case {
@@ -62,6 +67,13 @@ TEST(ProgressLine, FitsTheWidthAndShowsWhatTheMomentNeeds) {
       {View(State::Held, 12, 300, 19), "12/300"},
       {View(State::Records, 12, 300, 4), "12/3"},
       {View(State::ListRequest, 1, 1, 10), "0/?"},
+      // The directory's limit: said before the rate, which gives way first.
+      {Limited(View(State::Records, 12, 300, 200, 0.4)),
+       "[#" + std::string(29, ' ') + "] " + hint + "  сервер ограничивает запросы  0.4/с ~12 мин"},
+      {Limited(View(State::Records, 12, 300, 56, 0.4)), hint + "  сервер ограничивает запросы"},
+      {Limited(View(State::Records, 12, 300, 200)),
+       "[#" + std::string(29, ' ') + "] " + hint + "  сервер ограничивает запросы"},
+      {Limited(View(State::Held, 12, 300, 30)), hint + "  пауза"},
       // Counts as the bar clamps them.
       {View(State::Records, 500, 300, 19), "300/300"},
   };
@@ -142,6 +154,14 @@ TEST(RunOutcome, TheSummaryListsAtMostTwentyLostRecords) {
   EXPECT_NE(many.find("  https://h/api/eduoffices/19.json\n  and 5 more\n"), std::string::npos)
       << many;
   EXPECT_EQ(many.find("eduoffices/20.json"), std::string::npos);
+
+  auto refused = Completed(5, 5, 0);
+  refused.Refusals = 7;
+  EXPECT_EQ(SummaryText(refused),
+            "orgkat-cli: records found: 5, rows written: 5, records lost: 0\n"
+            "the directory refused 7 requests as too many (429/503) and the run slowed down to "
+            "its pace\n"
+            "CSV: /out/data1.csv\nlog: /out/log-2.txt\n");
 
   TScraper::RunSummary none;
   EXPECT_EQ(SummaryText(none),

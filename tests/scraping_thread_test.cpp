@@ -13,6 +13,7 @@ namespace {
 using test::Completes;
 using test::Fails;
 using test::IsLogLineOf;
+using test::ScriptedRequest;
 using test::WaitUntil;
 using test::WorkerRig;
 
@@ -142,7 +143,11 @@ TEST(FetchWorker, FailureTextAndRetryPauseFollowTheMessage) {
        "ERROR_Winsock - Connection timed out (Error #10060)", false},
       {"name lookup", "can't resolve hostname to IP address", 404, "",
        "ERROR_can't resolve hostname to IP address", false},
-      {"empty message takes the status", "", 503, "", "ERROR_503", false},
+      {"empty message takes the status", "", 500, "", "ERROR_500", false},
+      // "Come back later": the pause, whatever the texts say; its length is the retry rule's.
+      {"refused with 503", "Service Unavailable", 503, "Service Unavailable",
+       "ERROR_Service Unavailable", true},
+      {"refused with 429", "", 429, "", "ERROR_429", true},
       {"empty message before any status line", "", 0, "", "ERROR_0", false},
   };
   for (const auto& c : cases) {
@@ -164,6 +169,31 @@ TEST(FetchWorker, FailureTextAndRetryPauseFollowTheMessage) {
     EXPECT_TRUE(IsLogLineOf(lines[0], c.status_text + " для " + rig.url)) << lines[0];
     EXPECT_EQ(rig.worker->result, 1);
   }
+}
+
+// A refusal pauses as long as its Retry-After asks, tells the run's pacing, and the retry then
+// waits for its turn in the pace like any start.
+TEST(FetchWorker, RefusalPausesForItsRetryAfterThenWaitsForThePace) {
+  WorkerRig rig;
+  TDispatchPacing pacing(200);
+  rig.worker->Pacing = &pacing;
+  rig.ticks->SetStep(kStep);
+  rig.Script({Fails("Service Unavailable", 503, "Service Unavailable", "10"), Completes("body")});
+  rig.Start();
+  ASSERT_TRUE(rig.WaitHandedOver());
+  const auto at = rig.script->TicksAtRequests();
+  ASSERT_EQ(at.size(), 2u);
+  EXPECT_GT(at[1] - at[0], 10000u);
+  EXPECT_LE(at[1] - at[0], 11500u);
+  EXPECT_EQ(rig.worker->result, 1);
+  const auto lines = rig.Lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_TRUE(IsLogLineOf(lines[0], "ERROR_Service Unavailable для " + rig.url));
+  std::lock_guard hold(rig.lock);
+  EXPECT_EQ(pacing.Refusals(), 1u);
+  EXPECT_TRUE(pacing.Limiting());
+  // The pace was counted from the retry's start: the next start waits its interval from there.
+  EXPECT_FALSE(pacing.TryStart(at[1] + 1));
 }
 
 TEST(FetchWorker, TerminatedBeforeTheFirstAttemptMakesNoRequestAndNoHandOff) {
@@ -374,12 +404,19 @@ TEST(FetchWorker, CancelEndsTheWorkerPromptlyWithoutHandOff) {
     bool beforeStart;
     std::size_t requests;
     std::size_t lines;
+    ScriptedRequest failure;
   };
-  const Case cases[] = {{"before the start", true, 0, 0}, {"in a retry pause", false, 1, 1}};
+  const auto refused = Fails("Winsock - Connection refused (Error #10061)");
+  const Case cases[] = {
+      {"before the start", true, 0, 0, refused},
+      {"in a retry pause", false, 1, 1, refused},
+      {"in a refusal's minute-long pause", false, 1, 1,
+       Fails("Too Many Requests", 429, "Too Many Requests", "60")},
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     WorkerRig rig;  // the counter stands still: no pause ends by itself
-    for (int i = 0; i < 5; ++i) rig.Script({Fails("Winsock - Connection refused (Error #10061)")});
+    for (int i = 0; i < 5; ++i) rig.Script({c.failure});
     if (c.beforeStart) rig.worker->Cancel();
     rig.Start();
     if (!c.beforeStart) {

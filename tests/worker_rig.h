@@ -42,13 +42,15 @@ struct ScriptedRequest {
   std::string reason = "OK";
   std::string body;
   std::function<void()> during;  // runs while the request is in progress
+  std::string retry_after;       // the response's Retry-After value
 };
 
-inline ScriptedRequest Fails(std::string message, int status = 404, std::string reason = "") {
-  return {std::move(message), status, std::move(reason), {}, {}};
+inline ScriptedRequest Fails(std::string message, int status = 404, std::string reason = "",
+                             std::string retry_after = "") {
+  return {std::move(message), status, std::move(reason), {}, {}, std::move(retry_after)};
 }
 inline ScriptedRequest Completes(std::string body, int status = 200) {
-  return {std::nullopt, status, "OK", std::move(body), {}};
+  return {std::nullopt, status, "OK", std::move(body), {}, {}};
 }
 
 // What the fake clients are told to do and what they saw; shared by the test and the worker.
@@ -98,12 +100,14 @@ class FakeHttpClient final : public IHttpClient {
     }
     if (request.during) request.during();
     status_ = request.status;
+    retry_after_ = request.retry_after;
     reason_ = request.failure && request.reason.empty() ? reason_ : request.reason;
     if (request.failure) throw HttpError(*request.failure);
     body = request.body;
   }
   int StatusCode() const override { return status_; }
   const std::string& ReasonPhrase() const override { return reason_; }
+  const std::string& RetryAfter() const override { return retry_after_; }
   void ServeEvents(std::chrono::milliseconds) override { ++script_->serve_calls; }
   void Cancel() override {
     cancelled_ = true;
@@ -116,6 +120,7 @@ class FakeHttpClient final : public IHttpClient {
   HttpClientSettings settings_;
   int status_ = 0;
   std::string reason_;
+  std::string retry_after_;
 };
 
 // One worker with its lists, a UI thread, a manual counter and either the scripted client or

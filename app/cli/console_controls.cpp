@@ -39,6 +39,12 @@ void ConsoleProgressBar::SetHeld(bool held) {
   Redraw();
 }
 
+void ConsoleProgressBar::SetLimited(bool limited) {
+  if (limited == limited_) return;
+  limited_ = limited;
+  Redraw();
+}
+
 void ConsoleProgressBar::SetWidth(int columns) {
   width_ = columns;
   Redraw();
@@ -63,6 +69,7 @@ std::string ConsoleProgressBar::Line() const {
   view.Max = model_.Max();
   if (show_hint_) view.Hint = hint_;
   view.Width = width_;
+  view.Limited = limited_;
   if (origin_ && model_.Position() - origin_->second >= kFewRecords) {
     const std::chrono::duration<double> elapsed = Clock::now() - origin_->first;
     if (elapsed.count() > 0) view.Rate = (model_.Position() - origin_->second) / elapsed.count();

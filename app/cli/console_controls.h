@@ -31,6 +31,8 @@ class ConsoleProgressBar final : public IProgressBar {
   // position back at 0 ends that request (or the run was stopped).
   void BeginListRequest();
   void SetHeld(bool held);
+  // The directory is limiting the pace of the run's requests.
+  void SetLimited(bool limited);
   void SetWidth(int columns);
 
   // The line as it would be drawn now, e.g. "[####    ] 12 из 300, осталось 288".
@@ -46,6 +48,7 @@ class ConsoleProgressBar final : public IProgressBar {
   bool show_hint_ = false;
   bool list_request_ = false;
   bool held_ = false;
+  bool limited_ = false;
   int width_ = 80;
   // Where the rate is measured from: the first position of the records phase and its time.
   std::optional<std::pair<Clock::time_point, std::int32_t>> origin_;

@@ -109,6 +109,7 @@ int main(int argc, char** argv) {
                   [&bar, &form] {
                     const auto& run = form.ActiveScraper();
                     bar->SetHeld(run && run->Suspended());
+                    bar->SetLimited(run && run->PaceLimited());
                   }});
     bar->Erase();
     if (outcome.Summary) std::fputs(orgkat::SummaryText(*outcome.Summary).c_str(), stderr);

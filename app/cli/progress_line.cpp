@@ -68,15 +68,23 @@ std::string FormatProgressLine(const ProgressView& view) {
 
   // What follows the counts, most wanted first; each is tried with and without the bar before a
   // shorter one is, so the rate gives way before the time left, and the bar before the pause.
+  // The directory's limit comes before the rate, which it explains.
   std::vector<std::string> extras;
   if (view.Phase == ProgressView::State::Held) {
     extras.push_back("  пауза");
-  } else if (view.Rate && *view.Rate > 0) {
-    const auto left = TimeLeftText((model.Max() - model.Position()) / *view.Rate);
-    char rate[32];
-    std::snprintf(rate, sizeof rate, "  %.1f/с ", *view.Rate);
-    extras.push_back(rate + left);
-    extras.push_back("  " + left);
+  } else {
+    const std::string limited = view.Limited ? "  сервер ограничивает запросы" : "";
+    if (view.Rate && *view.Rate > 0) {
+      const auto left = TimeLeftText((model.Max() - model.Position()) / *view.Rate);
+      char rate[32];
+      std::snprintf(rate, sizeof rate, "  %.1f/с ", *view.Rate);
+      extras.push_back(limited + rate + left);
+      if (view.Limited) extras.push_back(limited);
+      extras.push_back(rate + left);
+      extras.push_back("  " + left);
+    } else if (view.Limited) {
+      extras.push_back(limited);
+    }
   }
   extras.emplace_back();
   for (const auto& extra : extras) {

@@ -19,7 +19,8 @@ struct ProgressView {
   std::string Hint;  // the bar's hover text ("%d из %d, осталось %d"); empty while not shown
   // Records taken per second, once enough are done to tell.
   std::optional<double> Rate;
-  int Width = 80;  // the terminal's columns
+  bool Limited = false;  // the directory is limiting the pace of the requests
+  int Width = 80;        // the terminal's columns
 };
 
 // The line itself, at most Width columns wide (counted in characters, not bytes), e.g.

@@ -23,6 +23,10 @@ std::string SummaryText(const TScraper::RunSummary& summary) {
   std::string text = "orgkat-cli: records found: " + std::to_string(summary.RecordsFound) +
                      ", rows written: " + std::to_string(summary.RowsWritten) +
                      ", records lost: " + std::to_string(lost.size()) + "\n";
+  if (summary.Refusals > 0) {
+    text += "the directory refused " + std::to_string(summary.Refusals) +
+            " requests as too many (429/503) and the run slowed down to its pace\n";
+  }
   if (!lost.empty()) {
     text += "records with no row in the CSV (failed after their last attempt, or skipped):\n";
     for (std::size_t i = 0; i < lost.size() && i < kListedLostUrls; ++i) {

@@ -29,6 +29,7 @@ class FakeClient : public IHttpClient {
   }
   int StatusCode() const override { return status_; }
   const std::string& ReasonPhrase() const override { return reason_; }
+  const std::string& RetryAfter() const override { return retry_after_; }
   void ServeEvents(std::chrono::milliseconds max_wait) override {
     std::this_thread::sleep_for(std::min(max_wait, std::chrono::milliseconds(1)));
   }
@@ -47,6 +48,7 @@ class FakeClient : public IHttpClient {
   bool cancelled_ = false;
   int status_ = 0;
   std::string reason_;
+  std::string retry_after_;  // this directory gives none
 };
 
 void FakeDirectory::Set(const std::string& url, Answer answer) {

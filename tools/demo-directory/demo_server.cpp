@@ -128,6 +128,8 @@ class DemoServer::Session : public std::enable_shared_from_this<Session> {
 
     if (request.method() != http::verb::get) {
       Answer(http::status::method_not_allowed, R"({"error":"method"})");
+    } else if (!server.rate_limit_.Admit(RateLimit::Clock::now())) {
+      Refuse();
     } else if (target == kListTarget) {
       if (server.settings_.ListStatus != 200) {
         Answer(static_cast<http::status>(server.settings_.ListStatus), R"({"error":"list"})");
@@ -267,6 +269,15 @@ class DemoServer::Session : public std::enable_shared_from_this<Session> {
     });
   }
 
+  // Above the rate limit: "come back later".
+  void Refuse() {
+    const auto& settings = server_.settings_;
+    Answer(static_cast<http::status>(settings.RateLimitStatus), R"({"error":"rate limit"})");
+    if (settings.RateLimitRetryAfter) {
+      response_.set(http::field::retry_after, std::to_string(*settings.RateLimitRetryAfter));
+    }
+  }
+
   void Answer(http::status status, std::string body) {
     response_.result(status);
     response_.body() = std::move(body);
@@ -311,7 +322,8 @@ DemoServer::DemoServer(net::io_context& io, net::ssl::context& tls, DemoDirector
       directory_(std::move(directory)),
       faults_(std::move(faults)),
       settings_(settings),
-      list_body_(directory_.ListBody(settings.ListPadding)) {
+      list_body_(directory_.ListBody(settings.ListPadding)),
+      rate_limit_(settings.RateLimit) {
   if (settings_.LogWire) {
     SSL_CTX_set_msg_callback(tls_.native_handle(), &DemoServer::OnTlsMessage);
     SSL_CTX_set_msg_callback_arg(tls_.native_handle(), &wire_);

@@ -12,6 +12,7 @@
 
 #include "tools/demo-directory/directory_data.h"
 #include "tools/demo-directory/fault_plan.h"
+#include "tools/demo-directory/rate_limit.h"
 #include "tools/demo-directory/request_account.h"
 #include "tools/demo-directory/wire_log.h"
 
@@ -29,6 +30,11 @@ struct DemoServerSettings {
   // Connections (1 for the first accepted) that are closed before the TLS handshake.
   std::set<int> RefuseTls;
   bool LogWire = false;  // keep a WireLog of what the clients sent
+  // Requests per second let through (0: no limit); the rest are refused with RateLimitStatus,
+  // with a Retry-After of that many seconds when set.
+  double RateLimit = 0;
+  int RateLimitStatus = 503;
+  std::optional<int> RateLimitRetryAfter;
 };
 
 // The HTTPS directory server: the list endpoint and the record endpoint over TLS with keep-alive,
@@ -57,6 +63,7 @@ class DemoServer {
   std::string list_body_;
   RequestAccount account_;
   WireLog wire_;
+  RateLimit rate_limit_;
   int requests_ = 0;
   int connections_ = 0;
   // A port on 127.0.0.1 that nobody listens on, for redirects that lead nowhere.

@@ -5,6 +5,7 @@
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/ssl/context.hpp>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <stdexcept>
@@ -28,6 +29,28 @@ std::pair<orgkat::FaultPlan::Fault, std::int64_t> ParseFaultSwitch(const std::st
   return {*kind, number};
 }
 
+// The directory as static files: the list at the list path (a web server matches the path alone,
+// so the query does not matter) and each record at its own.
+int WriteFiles(const orgkat::DemoDirectory& directory, const std::filesystem::path& root) {
+  const auto folder = root / "api" / "eduoffices";
+  const auto write = [](const std::filesystem::path& path, const std::string& body) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << body;
+    if (!out) throw std::runtime_error("cannot write " + path.string());
+  };
+  try {
+    std::filesystem::create_directories(folder);
+    write(folder / "sphinx.json", directory.ListBody(0));
+    for (const auto id : directory.Ids()) {
+      write(folder / (std::to_string(id) + ".json"), directory.RecordBody(id).value_or("{}"));
+    }
+  } catch (const std::exception& e) {
+    std::cerr << "orgkat-demo-directory: " << e.what() << '\n';
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -46,12 +69,14 @@ int main(int argc, char** argv) {
   std::int64_t non_json_id = 0;
   std::vector<std::string> targeted;
   std::vector<std::string> shares;
-  app.add_option("--cert", cert, "server certificate chain (PEM)")
-      ->required()
+  std::string files_dir;
+  app.add_option(
+      "--write-files", files_dir,
+      "write the list and every record as files at their API paths under this folder, for "
+      "another web server to serve, and exit");
+  app.add_option("--cert", cert, "server certificate chain (PEM); required unless --write-files")
       ->check(CLI::ExistingFile);
-  app.add_option("--key", key, "server private key (PEM, unencrypted)")
-      ->required()
-      ->check(CLI::ExistingFile);
+  app.add_option("--key", key, "server private key (PEM, unencrypted)")->check(CLI::ExistingFile);
   app.add_option("--port", settings.Port, "port on 127.0.0.1; 0 picks a free one");
   app.add_option("--count", count, "number of organisations")->check(CLI::Range(0, 1000000));
   app.add_option("--seed", seed, "seed of the generated data and of the faults");
@@ -81,6 +106,16 @@ int main(int argc, char** argv) {
   app.add_option("--close-after", settings.CloseAfter,
                  "close connections after N requests (0: never)")
       ->check(CLI::NonNegativeNumber);
+  app.add_option("--rate-limit", settings.RateLimit,
+                 "requests per second let through, without burst; the rest are refused (0: no "
+                 "limit)")
+      ->check(CLI::NonNegativeNumber);
+  app.add_option("--rate-limit-status", settings.RateLimitStatus,
+                 "status of a refusal above the rate limit: 503 or 429")
+      ->check(CLI::IsMember({503, 429}));
+  app.add_option("--rate-limit-retry-after", settings.RateLimitRetryAfter,
+                 "seconds of the Retry-After sent with a refusal (none when not given)")
+      ->check(CLI::Range(0, 86400));
   app.add_option("--account", account_file,
                  "at exit, write the ids answered and the request timing here");
   app.add_flag("--client-cert,!--no-client-cert", ask_client_cert,
@@ -90,6 +125,11 @@ int main(int argc, char** argv) {
       "at exit, write a SHA-256 line for each ClientHello (random fields zeroed), client "
       "certificate message and request header block received here");
   CLI11_PARSE(app, argc, argv);
+  if (!files_dir.empty()) return WriteFiles(orgkat::DemoDirectory(count, seed), files_dir);
+  if (cert.empty() || key.empty()) {
+    std::cerr << "orgkat-demo-directory: --cert and --key are required\n";
+    return 2;
+  }
   settings.LogWire = !wire_file.empty();
   if (*non_json) settings.NonJsonId = non_json_id;
 

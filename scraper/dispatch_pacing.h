@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+namespace orgkat {
+
+// How far apart requests go out while the directory refuses some with "come back later" (429,
+// 503). Pure: fed with the run's tick counter readings, it holds no lock and reads no clock.
+//
+// The rule. A directory that protects itself usually lets through one request per fixed spacing
+// (a leaky bucket without burst) and refuses the rest. Each refusal proves that spacing longer
+// than the gap since the last accepted request; each acceptance proves it no longer than its own
+// gap. The pacing keeps both bounds and searches between them: with no acceptance above the
+// refused gap known yet it doubles (as TCP's additive-increase/multiplicative-decrease backs off
+// multiplicatively, so a strict directory is found in a few refusals), then it bisects, and once
+// the bounds meet it keeps the spacing a little above them. AIMD alone would keep probing past
+// the limit and lose a record's slot each time, and halving the rate on every refusal would waste
+// half the directory's allowance; bracketing settles on the limit itself. While it limits, a
+// request goes out only that long after the last one went out (measured when its header is sent,
+// so connection set-up does not eat the spacing). A stretch of accepted requests lowers both
+// bounds by a quarter, so the pace returns step by step to the base once the directory stops
+// refusing; below the base the pacing lets go and the controller's own timing rules again.
+class TDispatchPacing {
+ public:
+  explicit TDispatchPacing(std::uint32_t base_ms) : base_(base_ms), interval_(base_ms) {}
+
+  // A request went out (or was granted its start) at `now`.
+  void Sent(std::uint32_t now);
+  // The request sent at `sent` was refused; the refusal arrived at `now`, with a valid
+  // Retry-After of `retry_after_ms` when the directory gave one.
+  void Refused(std::uint32_t sent, std::uint32_t now, std::optional<std::uint32_t> retry_after_ms);
+  // The request sent at `sent` was answered.
+  void Accepted(std::uint32_t sent);
+
+  // Whether the directory is limiting the pace: only then is TryStart asked.
+  bool Limiting() const { return limiting_; }
+  // Whether a request may go out at `now`; if so, it counts as sent then.
+  bool TryStart(std::uint32_t now);
+  // How long from `now` until a request may go out; 0: at once.
+  std::uint32_t WaitMs(std::uint32_t now) const;
+  std::uint32_t IntervalMs() const { return interval_; }
+  std::uint32_t Refusals() const { return refusals_; }
+
+ private:
+  void Recompute();
+  void StepDown();
+
+  std::uint32_t base_;
+  std::uint32_t interval_;
+  bool limiting_ = false;
+  std::uint32_t refused_gap_ = 0;   // longest gap known refused; 0: none
+  std::uint32_t accepted_gap_ = 0;  // shortest gap known accepted; 0: none
+  std::optional<std::uint32_t> last_sent_;
+  std::optional<std::uint32_t> last_accepted_;
+  std::optional<std::uint32_t> hold_until_;  // no request before it (Retry-After)
+  std::uint32_t streak_ = 0;                 // accepted requests since the last refusal or step
+  std::uint32_t refusals_ = 0;
+};
+
+}  // namespace orgkat
