@@ -11,6 +11,7 @@
 #include "scraper/directory_endpoints.h"
 #include "scraper/progress_hint.h"
 #include "scraper/record_row.h"
+#include "scraper/run_comparison.h"
 #include "scraper/scraping_thread.h"
 
 namespace orgkat {
@@ -310,6 +311,7 @@ void TScraper::CloseRun() {
   } catch (const std::exception& failure) {
     ReportFailure(failure.what());
   }
+  if (kept && Summary_.RowsWritten > 0) ReportChanges();
   if (kept && !LastDirector.empty()) {
     Log("Открываем файл с результатами");
     if (Config->OpenFile) {
@@ -321,6 +323,14 @@ void TScraper::CloseRun() {
     }
   }
   SendProgress(0);
+}
+
+// Both files are closed: the comparison reads them as any later reader would.
+void TScraper::ReportChanges() {
+  const auto outcome = CompareWithEarlierRun(ResultFile.Path());
+  Summary_.ChangesLine = outcome.Line;
+  Summary_.ChangesPath = outcome.ReportPath;
+  Log(outcome.Line);
 }
 
 void TScraper::AppendLog(const std::string& message) {

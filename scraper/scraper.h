@@ -66,6 +66,10 @@ class TScraper : public TThread {
     std::vector<std::string> LostUrls;  // records that failed after their last attempt
     std::string ResultPath;             // empty when no result file was made
     std::string LogPath;
+    // What changed since the newest earlier complete run of the same list in the result file's
+    // folder, or why nothing was compared; empty when the run wrote no row.
+    std::string ChangesLine;
+    std::string ChangesPath;  // the change report written; empty when none was
   };
   const RunSummary& Summary() const { return Summary_; }
 
@@ -102,6 +106,7 @@ class TScraper : public TThread {
   void AbandonWorkers();
   void EndAbandonedWorkers();
   void CloseRun();
+  void ReportChanges();
   PhaseEnd TakeContinuedRecords();
   void ReopenResultFile();
   void Log(const std::string& message);
