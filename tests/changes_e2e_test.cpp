@@ -87,7 +87,9 @@ TEST_F(ChangesEndToEnd, TwoRunsWithTheDirectoryChangedInBetweenGiveTheChangeRepo
     ASSERT_EQ(row.size(), 6u);
     found[row[0]].insert(row[2]);
     EXPECT_NE(row[1], "");
-    if (row[0] == "изменилась") EXPECT_NE(row[3].find("E-mail"), std::string::npos) << row[3];
+    if (row[0] == "изменилась") {
+      EXPECT_NE(row[3].find("E-mail"), std::string::npos) << row[3];
+    }
   }
   EXPECT_EQ(found, expected);
 
