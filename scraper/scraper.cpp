@@ -311,7 +311,6 @@ void TScraper::CloseRun() {
   } catch (const std::exception& failure) {
     ReportFailure(failure.what());
   }
-  if (kept && Summary_.RowsWritten > 0) ReportChanges();
   if (kept && !LastDirector.empty()) {
     Log("Открываем файл с результатами");
     if (Config->OpenFile) {
@@ -322,6 +321,7 @@ void TScraper::CloseRun() {
       }
     }
   }
+  if (kept && Summary_.RowsWritten > 0) ReportChanges();
   SendProgress(0);
 }
 
