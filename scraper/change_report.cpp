@@ -25,8 +25,10 @@ struct Side {
 };
 
 // The rows of each URL, by their place in the journal's list of rows.
-std::unordered_map<std::string_view, std::vector<std::size_t>> RowsByUrl(const Side& side) {
-  std::unordered_map<std::string_view, std::vector<std::size_t>> rows;
+using UrlRows = std::unordered_map<std::string_view, std::vector<std::size_t>>;
+
+UrlRows RowsByUrl(const Side& side) {
+  UrlRows rows;
   for (std::size_t i = 0; i < side.Journal.Rows.size(); ++i) {
     rows[side.Journal.Rows[i].Url].push_back(i);
   }
@@ -66,9 +68,9 @@ struct Gathered {
 
 // Walks the later rows: a row whose URL occurrence the earlier run also has is compared with it,
 // any other is new. Returns how many rows of each URL the later run has.
-UrlCounts LaterRows(const Side& before, const Side& after, Gathered& out) {
+UrlCounts LaterRows(const Side& before, const UrlRows& beforeRows, const Side& after,
+                    Gathered& out) {
   const auto columns = HeaderCells(after);
-  const auto beforeRows = RowsByUrl(before);
   UrlCounts seen;
   for (const auto& row : after.Journal.Rows) {
     const std::size_t k = seen[row.Url]++;
@@ -102,9 +104,8 @@ void EarlierRows(const Side& before, const UrlCounts& laterRows, const UrlCounts
 }
 
 // The later list's records that have no row of their own; named from the earlier row if any.
-void UncollectedRecords(const Side& before, const Side& after, const UrlCounts& laterRows,
-                        Gathered& out) {
-  const auto beforeRows = RowsByUrl(before);
+void UncollectedRecords(const Side& before, const UrlRows& beforeRows, const Side& after,
+                        const UrlCounts& laterRows, Gathered& out) {
   UrlCounts seen;
   for (const auto& url : after.Journal.Found) {
     const std::size_t k = seen[url]++;
@@ -120,11 +121,12 @@ void UncollectedRecords(const Side& before, const Side& after, const UrlCounts& 
 
 ChangeReport Differences(const Side& before, const Side& after) {
   Gathered gathered;
-  const UrlCounts laterRows = LaterRows(before, after, gathered);
+  const UrlRows beforeRows = RowsByUrl(before);
+  const UrlCounts laterRows = LaterRows(before, beforeRows, after, gathered);
   UrlCounts laterFound;
   for (const auto& url : after.Journal.Found) ++laterFound[url];
   EarlierRows(before, laterRows, laterFound, gathered);
-  UncollectedRecords(before, after, laterRows, gathered);
+  UncollectedRecords(before, beforeRows, after, laterRows, gathered);
   ChangeReport report;
   for (auto* kind :
        {&gathered.Added, &gathered.Removed, &gathered.Changed, &gathered.NotCollected}) {
