@@ -2,13 +2,16 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "bench/run_pair.h"
 #include "scraper/directory_endpoints.h"
 #include "scraper/record_row.h"
 #include "scraper/result_file.h"
+#include "scraper/run_comparison.h"
 
 namespace {
 
@@ -126,6 +129,33 @@ void BM_WriteRecordRow(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * body.size()));
 }
 BENCHMARK(BM_WriteRecordRow);
+
+// Two runs of range(0) rows compared as orgkat-cli --compare does it: both files and journals
+// read, compared and the report written.
+void BM_CompareRuns(benchmark::State& state) {
+  char dir[] = "/tmp/orgkat-bench-XXXXXX";
+  if (mkdtemp(dir) == nullptr) {
+    state.SkipWithError("no temporary directory");
+    return;
+  }
+  const std::string folder = std::string(dir) + "/";
+  const int rows = static_cast<int>(state.range(0));
+  const std::string earlier = orgkat::bench::WriteRun(folder, 1, rows, 0);
+  const std::string later = orgkat::bench::WriteRun(folder, 2, rows, 1);
+  std::string line;
+  for (auto _ : state) {
+    const auto outcome = orgkat::CompareRunFiles(earlier, later);
+    state.PauseTiming();
+    line = outcome.Line;
+    std::filesystem::remove(outcome.ReportPath);
+    state.ResumeTiming();
+  }
+  state.counters["bytes_of_both_csv"] =
+      static_cast<double>(std::filesystem::file_size(earlier) + std::filesystem::file_size(later));
+  state.SetLabel(line.substr(line.find(':') + 2));
+  std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_CompareRuns)->Arg(20000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

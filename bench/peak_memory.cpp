@@ -4,24 +4,30 @@
 // record-deep (BYTES levels of '[' and as many ']'), record-nested (a record whose title is
 // nested arrays, BYTES in all), record-string (a record whose title is a BYTES-long string):
 // decode and row; chunk-extension (a chunked response from a local server whose first chunk line
-// is BYTES long). Prints the body size, the peak resident set and the target for the case.
+// is BYTES long); compare (two runs of BYTES rows each, written by a child process, compared and
+// the report written as orgkat-cli --compare does). Prints the body size (for compare: both
+// result files), the peak resident set and the target for the case.
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <utility>
 
+#include "bench/run_pair.h"
 #include "platform/http_client.h"
 #include "scraper/directory_endpoints.h"
 #include "scraper/record_id_list.h"
 #include "scraper/record_row.h"
+#include "scraper/run_comparison.h"
 #include "scraper/url_queue.h"
 
 namespace {
@@ -96,6 +102,33 @@ std::string ChunkExtension(std::size_t bytes) {
   return outcome;
 }
 
+// Two runs of `rows` rows, written by a child process so that their making leaves no trace in
+// this process's peak; then compared here. Returns the comparison's sentence.
+std::string Compare(int rows) {
+  char dir[] = "/tmp/orgkat-peak-XXXXXX";
+  if (mkdtemp(dir) == nullptr) throw std::runtime_error("no temporary directory");
+  const std::string folder = std::string(dir) + "/";
+  const pid_t child = fork();
+  if (child == 0) {
+    orgkat::bench::WriteRun(folder, 1, rows, 0);
+    orgkat::bench::WriteRun(folder, 2, rows, 1);
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  const double files = static_cast<double>(std::filesystem::file_size(folder + "data1.csv") +
+                                           std::filesystem::file_size(folder + "data2.csv")) /
+                       kMiB;
+  const double before = PeakMiB();
+  const auto outcome = orgkat::CompareRunFiles(folder + "data1.csv", folder + "data2.csv");
+  std::printf(
+      "compare %d rows: both result files %.1f MiB, peak RSS %.1f MiB (%.1f MiB before), "
+      "target %.1f MiB",
+      rows, files, PeakMiB(), before, 3 * files);
+  std::filesystem::remove_all(dir);
+  return outcome.Line;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -105,6 +138,10 @@ int main(int argc, char** argv) {
   }
   const std::string kind = argv[1];
   const std::size_t bytes = std::strtoull(argv[2], nullptr, 10);
+  if (kind == "compare") {
+    std::printf("; %s\n", Compare(static_cast<int>(bytes)).c_str());
+    return 0;
+  }
   std::string body;
   std::string outcome;
   // Built in place: the reserved room that stays unused is never touched, so never resident.

@@ -143,106 +143,175 @@ std::string JournalPathOf(const std::string& csvPath) {
   return csvPath + ".journal";
 }
 
-ContinuationCheck PlanContinuation(const std::string& csvPath, std::string_view csv,
-                                   std::string_view journal) {
-  ContinuationCheck check;
-  auto entries = IntactEntries(journal, check.Problem);
-  if (!entries) return check;
-  const auto fail = [&check](std::string problem) {
-    check.Problem = std::move(problem);
-    return check;
-  };
+namespace {
 
-  ContinuationPlan plan;
-  plan.CsvPath = csvPath;
-  plan.JournalKeep = entries->IntactSize;
-  std::vector<std::string> found;
-  struct Row {
-    std::string Url;
-    std::uint64_t End;
-  };
-  std::vector<Row> rows;  // row ends rise from one entry to the next
-  std::map<std::string, std::size_t> skipped;
-  std::uint64_t headerEnd = 0;
-  bool foundEnded = false;
-  std::size_t index = 0;
-  for (const auto entry : entries->Texts) {
-    ++index;
+// Reads the entries after the head line one by one into the content; the first problem ends it.
+class EntryReader {
+ public:
+  explicit EntryReader(JournalContent& content) : content_(content) {}
+
+  // Empty when the entry is sound.
+  std::string Take(std::string_view entry, std::size_t index) {
     const auto fields = Fields(entry);
     const std::string where = "line " + std::to_string(index) + " of the journal";
-    const auto lastEnd = [&] { return rows.empty() ? headerEnd : rows.back().End; };
-    if (index == 1) {
-      if (fields.size() != 4 || fields[0] != kMagic) return fail("not a journal of orgkat");
-      if (fields[1] != kVersion) return fail("a journal of another version");
-      const auto name = Unescaped(fields[2]);
-      const auto end = Number(fields[3]);
-      if (!name || !end) return fail(where + " is malformed");
-      if (FileName(*name) != FileName(csvPath)) return fail("the journal belongs to " + *name);
-      if (csv.substr(0, kByteOrderMark.size()) != kByteOrderMark || !IsLineEnd(csv, *end)) {
-        return fail("the result file does not begin with the header the journal names");
-      }
-      headerEnd = *end;
-      continue;
-    }
     const auto kind = fields[0];
     if (kind == "found-end") {
       const auto count = fields.size() == 2 ? Number(fields[1]) : std::nullopt;
-      if (foundEnded || !count || *count != found.size()) return fail(where + " is malformed");
-      foundEnded = true;
-      continue;
+      if (foundEnded_ || !count || *count != content_.Found.size()) return where + " is malformed";
+      foundEnded_ = true;
+      return {};
     }
-    if (kind == "continue") {
-      const bool wellFormed = fields.size() == 3 && Number(fields[1]) && Number(fields[2]);
-      const std::uint64_t keep = wellFormed ? Number(fields[2]).value_or(0) : 0;
-      if (!foundEnded || !wellFormed || keep < headerEnd) return fail(where + " is malformed");
-      // The continued run cut the result file back to `keep`: rows past it were never there.
-      while (!rows.empty() && rows.back().End > keep) rows.pop_back();
-      if (lastEnd() != keep) return fail(where + " does not follow the rows before it");
-      continue;
+    if (kind == "continue") return Continued(fields, where);
+    auto url = fields.size() >= 2 ? Unescaped(fields.back()) : std::nullopt;
+    if (!url) return where + " is malformed";
+    if (kind == "list" && fields.size() == 2 && index == 2) {
+      content_.ListUrl = std::move(*url);
+      return {};
     }
-    const auto url = fields.size() >= 2 ? Unescaped(fields.back()) : std::nullopt;
-    if (!url) return fail(where + " is malformed");
-    if (kind == "list" && fields.size() == 2 && index == 2) continue;
-    if (kind == "found" && fields.size() == 2 && !foundEnded) {
-      found.push_back(*url);
-      continue;
+    if (kind == "found" && fields.size() == 2 && !foundEnded_) {
+      content_.Found.push_back(std::move(*url));
+      return {};
     }
-    if (!foundEnded) return fail(where + " comes before the end of the records found");
+    if (!foundEnded_) return where + " comes before the end of the records found";
+    return Outcome(kind, fields, std::move(*url), where);
+  }
+
+  bool FoundEnded() const { return foundEnded_; }
+
+ private:
+  std::uint64_t LastEnd() const {
+    return content_.Rows.empty() ? content_.HeaderEnd : content_.Rows.back().End;
+  }
+
+  std::string Continued(const std::vector<std::string_view>& fields, const std::string& where) {
+    const bool wellFormed = fields.size() == 3 && Number(fields[1]) && Number(fields[2]);
+    const std::uint64_t keep = wellFormed ? Number(fields[2]).value_or(0) : 0;
+    if (!foundEnded_ || !wellFormed || keep < content_.HeaderEnd) return where + " is malformed";
+    // The continued run cut the result file back to `keep`: rows past it were never there.
+    auto& rows = content_.Rows;
+    while (!rows.empty() && rows.back().End > keep) rows.pop_back();
+    if (LastEnd() != keep) return where + " does not follow the rows before it";
+    content_.EndedUnwritten.clear();
+    return {};
+  }
+
+  std::string Outcome(std::string_view kind, const std::vector<std::string_view>& fields,
+                      std::string url, const std::string& where) {
     if (kind == "row" && fields.size() == 3) {
       const auto end = Number(fields[1]);
-      if (!end || *end <= lastEnd()) return fail(where + " is malformed");
-      rows.push_back({*url, *end});
+      if (!end || *end <= LastEnd()) return where + " is malformed";
+      content_.Rows.push_back({std::move(url), LastEnd(), *end});
     } else if (kind == "skipped" && fields.size() == 2) {
-      ++skipped[*url];
+      ++content_.Skipped[url];
     } else if (kind == "no-record" && fields.size() == 2) {
-      plan.RetryOnce.insert(*url);
-    } else if (!(kind == "failed" && fields.size() == 2)) {
-      return fail(where + " is malformed");
+      ++content_.EndedUnwritten[url];
+      content_.NoRecord.insert(std::move(url));
+    } else if (kind == "failed" && fields.size() == 2) {
+      ++content_.EndedUnwritten[url];
+    } else {
+      return where + " is malformed";
     }
+    return {};
   }
-  if (!foundEnded) return fail("the journal ends before the list of records found");
 
+  JournalContent& content_;
+  bool foundEnded_ = false;
+};
+
+// The head line: the result file's name and the end of its header.
+std::string HeadProblem(const std::string& csvPath, std::string_view csv, std::string_view entry,
+                        JournalContent& content) {
+  const auto fields = Fields(entry);
+  if (fields.size() != 4 || fields[0] != kMagic) return "not a journal of orgkat";
+  if (fields[1] != kVersion) return "a journal of another version";
+  const auto name = Unescaped(fields[2]);
+  const auto end = Number(fields[3]);
+  if (!name || !end) return "line 1 of the journal is malformed";
+  if (FileName(*name) != FileName(csvPath)) return "the journal belongs to " + *name;
+  if (csv.substr(0, kByteOrderMark.size()) != kByteOrderMark || !IsLineEnd(csv, *end)) {
+    return "the result file does not begin with the header the journal names";
+  }
+  content.HeaderEnd = *end;
+  return {};
+}
+
+}  // namespace
+
+JournalReading ReadJournal(const std::string& csvPath, std::string_view csv,
+                           std::string_view journal) {
+  JournalReading reading;
+  const auto entries = IntactEntries(journal, reading.Problem);
+  if (!entries) return reading;
+  JournalContent content;
+  content.IntactSize = entries->IntactSize;
+  EntryReader reader(content);
+  for (std::size_t index = 1; index <= entries->Texts.size(); ++index) {
+    const auto entry = entries->Texts[index - 1];
+    reading.Problem =
+        index == 1 ? HeadProblem(csvPath, csv, entry, content) : reader.Take(entry, index);
+    if (!reading.Problem.empty()) return reading;
+  }
+  if (!reader.FoundEnded()) {
+    reading.Problem = "the journal ends before the list of records found";
+    return reading;
+  }
   // Rows past the file's end were lost with the system's cache: they count as not written.
+  auto& rows = content.Rows;
   while (!rows.empty() && rows.back().End > csv.size()) rows.pop_back();
-  std::map<std::string, std::size_t> written;
   for (const auto& row : rows) {
     if (!IsLineEnd(csv, row.End)) {
-      return fail("the result file holds no row end at byte " + std::to_string(row.End) +
-                  " where the journal has one");
+      reading.Problem = "the result file holds no row end at byte " + std::to_string(row.End) +
+                        " where the journal has one";
+      return reading;
     }
-    ++written[row.Url];
   }
-  plan.CsvKeep = rows.empty() ? headerEnd : rows.back().End;
-  plan.FoundCount = found.size();
-  for (auto& url : found) {
+  reading.Content = std::move(content);
+  return reading;
+}
+
+std::vector<std::string> UnwrittenRecords(const JournalContent& content) {
+  std::map<std::string_view, std::size_t> written;
+  for (const auto& row : content.Rows) ++written[row.Url];
+  auto skipped = content.Skipped;
+  std::vector<std::string> unwritten;
+  for (const auto& url : content.Found) {
     if (auto it = written.find(url); it != written.end() && it->second > 0) {
       --it->second;
     } else if (auto skip = skipped.find(url); skip != skipped.end() && skip->second > 0) {
       --skip->second;
     } else {
-      plan.Remaining.push_back(std::move(url));
+      unwritten.push_back(url);
     }
   }
+  return unwritten;
+}
+
+bool RunComplete(const JournalContent& content) {
+  auto ended = content.EndedUnwritten;
+  for (const auto& url : UnwrittenRecords(content)) {
+    const auto it = ended.find(url);
+    if (it == ended.end() || it->second == 0) return false;
+    --it->second;
+  }
+  return true;
+}
+
+ContinuationCheck PlanContinuation(const std::string& csvPath, std::string_view csv,
+                                   std::string_view journal) {
+  ContinuationCheck check;
+  auto reading = ReadJournal(csvPath, csv, journal);
+  if (!reading.Content) {
+    check.Problem = std::move(reading.Problem);
+    return check;
+  }
+  JournalContent& content = *reading.Content;
+  ContinuationPlan plan;
+  plan.CsvPath = csvPath;
+  plan.JournalKeep = content.IntactSize;
+  plan.CsvKeep = content.Rows.empty() ? content.HeaderEnd : content.Rows.back().End;
+  plan.FoundCount = content.Found.size();
+  plan.Remaining = UnwrittenRecords(content);
+  plan.RetryOnce = std::move(content.NoRecord);
   check.Plan = std::move(plan);
   return check;
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -50,6 +51,39 @@ struct ContinuationCheck {
   std::optional<ContinuationPlan> Plan;
   std::string Problem;
 };
+
+// A journal read against its result file: what the run found and which rows the file holds.
+struct JournalRow {
+  std::string Url;
+  std::uint64_t Begin = 0;  // the row's bytes in the result file, its line break included
+  std::uint64_t End = 0;
+};
+struct JournalContent {
+  std::string ListUrl;
+  std::uint64_t HeaderEnd = 0;   // the result file's size after its header line
+  std::uint64_t IntactSize = 0;  // the journal's size up to its last intact line
+  std::vector<std::string> Found;
+  std::vector<JournalRow> Rows;  // in the order of the file, one after the other
+  std::map<std::string, std::size_t> Skipped;
+  std::set<std::string> NoRecord;
+  // Records that failed or held no record since the run began or last continued. A continuation
+  // tries those of earlier sessions again, so only the last session's outcomes end a record.
+  std::map<std::string, std::size_t> EndedUnwritten;
+};
+struct JournalReading {
+  std::optional<JournalContent> Content;
+  std::string Problem;
+};
+
+// Reads a journal's text against the result file's name and content, with the checks below.
+JournalReading ReadJournal(const std::string& csvPath, std::string_view csv,
+                           std::string_view journal);
+// The records found but neither written nor skipped, in the order found.
+std::vector<std::string> UnwrittenRecords(const JournalContent& content);
+// The run reached its end: every record found has its row, was skipped, or failed or held no
+// record in the last session. A run stopped, killed or cut short by a lost cache has records
+// that none of these covers.
+bool RunComplete(const JournalContent& content);
 
 // Checks a journal's text against the result file's name and content. A damaged last line (cut
 // short or with a wrong checksum) is ignored; any other damage, another file's name or a row end

@@ -11,6 +11,7 @@
 #include "scraper/directory_endpoints.h"
 #include "scraper/progress_hint.h"
 #include "scraper/record_row.h"
+#include "scraper/run_comparison.h"
 #include "scraper/scraping_thread.h"
 
 namespace orgkat {
@@ -368,7 +369,16 @@ void TScraper::CloseRun() {
       }
     }
   }
+  if (kept && Summary_.RowsWritten > 0) ReportChanges();
   SendProgress(0);
+}
+
+// Both files are closed: the comparison reads them as any later reader would.
+void TScraper::ReportChanges() {
+  const auto outcome = CompareWithEarlierRun(ResultFile.Path());
+  Summary_.ChangesLine = outcome.Line;
+  Summary_.ChangesPath = outcome.ReportPath;
+  Log(outcome.Line);
 }
 
 void TScraper::AppendLog(const std::string& message) {

@@ -72,6 +72,10 @@ class TScraper : public TThread {
     std::size_t Refusals = 0;           // attempts the directory refused with 429 or 503
     std::string ResultPath;             // empty when no result file was made
     std::string LogPath;
+    // What changed since the newest earlier complete run of the same list in the result file's
+    // folder, or why nothing was compared; empty when the run wrote no row.
+    std::string ChangesLine;
+    std::string ChangesPath;  // the change report written; empty when none was
   };
   const RunSummary& Summary() const { return Summary_; }
   // Any thread: whether the directory is limiting the pace of the run's requests right now.
@@ -113,6 +117,7 @@ class TScraper : public TThread {
   void AbandonWorkers();
   void EndAbandonedWorkers();
   void CloseRun();
+  void ReportChanges();
   PhaseEnd TakeContinuedRecords();
   void ReopenResultFile();
   void Log(const std::string& message);

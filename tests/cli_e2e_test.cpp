@@ -309,6 +309,7 @@ TEST_F(CliEndToEnd, LostRecordsAreListedInTheSummaryAndEndWithStatus3) {
                 "  " +
                 url(ids[4]) +
                 "\n"
+                "Сравнения с прошлым сбором нет: в папке нет прошлого сбора\n"
                 "CSV: " +
                 csvs[0].string() +
                 "\n"

@@ -22,15 +22,6 @@ using test::ReadFile;
 
 class ContinueEndToEnd : public test::DemoRun {
  protected:
-  // The result file announced by the run on standard output.
-  fs::path AnnouncedCsv() const {
-    const std::regex re("Данные будут записываться в файл (.*)\n");
-    std::smatch match;
-    const std::string out = cli_->Out();
-    if (!std::regex_search(out, match, re)) return {};
-    return match[1].str();
-  }
-
   // The titles (cell 1) of the records with these ids, as the directory serves them.
   static std::multiset<std::string> Titles(const DemoDirectory& directory,
                                            const std::vector<std::int64_t>& ids) {

@@ -239,6 +239,15 @@ class DemoRun : public ::testing::Test {
     return ReadAccount(work_ / "account.txt");
   }
 
+  // The result file announced by the run on standard output.
+  fs::path AnnouncedCsv() const {
+    const std::regex re("Данные будут записываться в файл (.*)\n");
+    std::smatch match;
+    const std::string out = cli_->Out();
+    if (!std::regex_search(out, match, re)) return {};
+    return match[1].str();
+  }
+
   // The log file named by the last line, which must equal standard output.
   void ExpectLogFileEqualsOutput() {
     const std::string out = cli_->Out();

@@ -8,6 +8,7 @@
 #include "app/common/interrupted_run.h"
 #include "app/common/options.h"
 #include "platform/file_creation.h"
+#include "tests/run_texts.h"
 
 namespace orgkat {
 namespace {
@@ -403,6 +404,53 @@ TEST_F(OptionsTest, ContinueChecksTheJournalBeforeTheRunInBothPrograms) {
   const auto question = ContinueQuestion(*interrupted);
   EXPECT_TRUE(question.starts_with("Найден незавершённый сбор от ")) << question;
   EXPECT_TRUE(question.ends_with(" (собрано 1 из 2). Продолжить его?")) << question;
+}
+
+TEST_F(OptionsTest, CompareWritesTheReportOfTwoRunsOrSaysWhyNotWithItsExitStatus) {
+  const std::vector<std::string> a = {"Школа", "a@x.ru", "Ким"};
+  const std::vector<std::string> b = {"Школа", "b@x.ru", "Ким"};
+  // data1..data5: the files each case compares; OLD has no journal in data4's case.
+  const auto write = [&](test::TestRun run, const std::string& name, bool journal = true) {
+    run.Name = name;
+    std::ofstream(dir_ / name, std::ios::binary) << run.Csv();
+    if (journal) std::ofstream(dir_ / (name + ".journal"), std::ios::binary) << run.Journal();
+    return (dir_ / name).string();
+  };
+  const auto one = write({.Rows = {{"u1", a}}}, "data1.csv");
+  const auto two = write({.Rows = {{"u1", b}}}, "data2.csv");
+  const auto other = write({.List = "M", .Rows = {{"u1", a}}}, "data3.csv");
+  const auto bare = write({.Rows = {{"u1", a}}}, "data4.csv", false);
+  const auto misnamed = write({.Rows = {{"u1", a}}}, "data5.csv");
+  fs::rename(misnamed, dir_ / "data6.csv");
+  fs::rename(misnamed + ".journal", dir_ / "data6.csv.journal");
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    int status;
+    std::string text;
+    const char* program = "orgkat-cli";
+  } cases[] = {
+      {"two runs of one list", {"--compare", one, two}, 0, "1 изменились — changes2.csv\n"},
+      {"OLD is missing", {"--compare", (dir_ / "none.csv").string(), two}, 2, "no such file"},
+      {"NEW has no journal", {"--compare", one, bare}, 2, "has no journal"},
+      {"a journal of another file",
+       {"--compare", one, (dir_ / "data6.csv").string()},
+       2,
+       "the journal belongs to data5.csv; no report written"},
+      {"runs of different lists", {"--compare", one, other}, 2, "different lists: L and M"},
+      {"one file only", {"--compare", one}, 2, "--compare"},
+      {"the window does not compare", {"--compare", one, two}, 2, "--compare", "orgkat"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto outcome = Parse(c.args, c.program);
+    EXPECT_FALSE(outcome.Options);
+    EXPECT_EQ(outcome.ExitStatus, c.status);
+    // Standard output only for the sentence of a comparison made.
+    EXPECT_EQ(outcome.ExitStatus == 0 && !outcome.OnStandardError, c.status == 0);
+    EXPECT_NE(outcome.Text.find(c.text), std::string::npos) << outcome.Text;
+  }
+  EXPECT_TRUE(fs::exists(dir_ / "changes2.csv"));
 }
 
 }  // namespace

@@ -201,6 +201,34 @@ TEST(RunJournalParse, FindsWhatRemainsAndWhereTheFilesAreCutBack) {
 #endif
 }
 
+TEST(RunJournalParse, ARunIsCompleteWhenEveryRecordFoundWasConsumed) {
+  const std::string rowsAB = Line("row 10 a") + Line("row 14 b");
+  const struct {
+    const char* name;
+    std::string csv;
+    std::string journal;
+    bool complete;
+  } cases[] = {
+      {"every record has its row", kCsv3, Head() + rowsAB + Line("row 18 c"), true},
+      {"a record failed after its last attempt", kCsv2, Head() + rowsAB + Line("failed c"), true},
+      {"a record held no record", kCsv2, Head() + rowsAB + Line("no-record c"), true},
+      {"stopped before the last record", kCsv2, Head() + rowsAB, false},
+      {"the last row was lost with the cache", kCsv2, Head() + rowsAB + Line("row 18 c"), false},
+      {"a continuation tries the failed record again and has not reached it", kCsv2,
+       Head() + rowsAB + Line("failed c") + Line("continue 1 14"), false},
+      {"a continuation that skipped it", kCsv2,
+       Head() + rowsAB + Line("no-record c") + Line("continue 1 14") + Line("skipped c"), true},
+      {"the same URL twice, one row", kCsv2, Head({"a", "a", "b"}) + rowsAB, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto reading = ReadJournal("/o/data7.csv", c.csv, c.journal);
+    ASSERT_TRUE(reading.Content) << reading.Problem;
+    EXPECT_EQ(RunComplete(*reading.Content), c.complete);
+    EXPECT_EQ(reading.Content->ListUrl, "L");
+  }
+}
+
 class RunJournalFiles : public ::testing::Test {
  protected:
   static std::string ReadAll(const std::string& path) {

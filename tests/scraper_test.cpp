@@ -175,12 +175,15 @@ TEST_F(RunTest, FullRunWritesOneRowPerFetchedRecordAndSavesTheLog) {
   EXPECT_EQ(messages[2], "Данные будут записываться в файл " + csv[0].string());
   // The record that is missing fails five times, each attempt logged.
   EXPECT_EQ(std::count(messages.begin(), messages.end(), "ERROR_Not Found для " + RecordUrl(2)), 5);
-  const std::vector<std::string> ending(messages.end() - 3, messages.end());
+  const std::vector<std::string> ending(messages.end() - 4, messages.end());
   EXPECT_EQ(ending[0], "Сбор данных завершен");
   EXPECT_EQ(ending[1], "Открываем файл с результатами");
+  // The first run in its folder has nothing to compare with.
+  EXPECT_EQ(ending[2], "Сравнения с прошлым сбором нет: в папке нет прошлого сбора");
+  EXPECT_EQ(scraper_->Summary().ChangesLine, ending[2]);
   const auto logs = FilesStartingWith(dir_, "log-");
   ASSERT_EQ(logs.size(), 1u);
-  EXPECT_EQ(ending[2], "Работа завершена, лог записан в " + logs[0].string());
+  EXPECT_EQ(ending[3], "Работа завершена, лог записан в " + logs[0].string());
 
   // Rows in the order the fetches finished: record 1 is quick, record 3 is slow.
   const std::string bom = "\xEF\xBB\xBF";

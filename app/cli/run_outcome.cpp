@@ -36,6 +36,7 @@ std::string SummaryText(const TScraper::RunSummary& summary) {
       text += "  and " + std::to_string(lost.size() - kListedLostUrls) + " more\n";
     }
   }
+  if (!summary.ChangesLine.empty()) text += summary.ChangesLine + "\n";
   text += "CSV: " + (summary.ResultPath.empty() ? "(none made)" : summary.ResultPath) + "\n";
   text += "log: " + (summary.LogPath.empty() ? "(not saved)" : summary.LogPath) + "\n";
   return text;

@@ -18,7 +18,8 @@ struct RunOutcome {
 int ExitStatus(const RunOutcome& outcome);
 
 // The lines that follow the last log line on standard error: the counts, the lost records' URLs
-// (at most 20, then "and N more") and the paths of the CSV and the log.
+// (at most 20, then "and N more"), what changed since the last run and the paths of the CSV and
+// the log.
 std::string SummaryText(const TScraper::RunSummary& summary);
 
 }  // namespace orgkat

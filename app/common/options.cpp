@@ -16,6 +16,7 @@
 #include "platform/path_text.h"
 #include "scraper/proxy_file.h"
 #include "scraper/request_profile.h"
+#include "scraper/run_comparison.h"
 
 namespace orgkat {
 namespace {
@@ -237,6 +238,22 @@ void CheckProxyFile(const std::string& path, bool named, std::vector<OperatorNot
   }
 }
 
+// --compare: the sentence on standard output with status 0; a run that cannot be compared on
+// standard error with status 2, a report that cannot be written with status 1.
+ParseOutcome CompareOutcome(const std::string& program, const std::string& earlier,
+                            const std::string& later) {
+  const auto absolute = [](const std::string& path) {
+    return Utf8FromPath(fs::absolute(PathFromUtf8(path)).lexically_normal());
+  };
+  try {
+    return {std::nullopt, 0, CompareRunFiles(absolute(earlier), absolute(later)).Line + "\n"};
+  } catch (const ComparisonRefused& e) {
+    return {std::nullopt, 2, program + ": --compare: " + e.what() + "; no report written\n", true};
+  } catch (const std::exception& e) {
+    return {std::nullopt, 1, program + ": --compare: " + e.what() + "\n", true};
+  }
+}
+
 constexpr const char* kFilesFooter = R"(Files:
   01cert.pem, 01key.pem  the client certificate and its private key, read from --cert-dir, else
                          cert_dir of orgkat.conf, else the current working directory; the key
@@ -259,6 +276,8 @@ Exit status:
   2    a usage error or a check before the run failed
   3    the run completed, but some records failed after their last attempt
   130  the operator stopped the run
+With --compare: 0 compared (the sentence on standard output), 2 a file or journal missing or not
+matching, or runs of different lists, 1 the report could not be written.
 )";
 
 }  // namespace
@@ -322,8 +341,14 @@ ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<
                  "FILE, the newest interrupted run of the output directory")
       ->type_name("[FILE]")
       ->expected(0, 1);
+  std::vector<std::string> compare_files;
   if (program == "orgkat-cli") {
     app.add_flag("--no-open", no_open, "never open the result file in the desktop's application");
+    app.add_option("--compare", compare_files,
+                   "write what changed from the run of OLD.csv to that of NEW.csv into "
+                   "changes<N>.csv beside NEW.csv, without fetching anything")
+        ->expected(2)
+        ->type_name("OLD.csv NEW.csv");
   }
 
   const auto config_file = FindConfigFile(programDir, folders);
@@ -341,6 +366,8 @@ ParseOutcome ParseFrontEndOptions(const std::string& program, const std::vector<
     return {std::nullopt, 2,
             program + ": " + e.what() + "\nRun with --help for more information.\n"};
   }
+
+  if (!compare_files.empty()) return CompareOutcome(program, compare_files[0], compare_files[1]);
 
   try {
     FrontEndOptions options;

@@ -29,8 +29,9 @@ struct FrontEndOptions {
 
 // The outcome of parsing: either options to run with, or an exit status with the text to print
 // (help/version on standard output with status 0, a usage error on standard error with status 2,
-// a run to continue with nothing left on standard error with status 0). `--continue` without a
-// file continues the newest interrupted run of the output directory.
+// a run to continue with nothing left on standard error with status 0, orgkat-cli --compare
+// done: its sentence on standard output with status 0, or why not on standard error).
+// `--continue` without a file continues the newest interrupted run of the output directory.
 struct ParseOutcome {
   std::optional<FrontEndOptions> Options;
   int ExitStatus = 0;

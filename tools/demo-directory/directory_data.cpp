@@ -88,9 +88,27 @@ std::string Title(std::mt19937_64& rng, int number) {
   }
 }
 
-Json Record(std::uint64_t seed, std::int64_t id, int index) {
+// Which tenth of the organisations a revision changes in which way.
+enum class Fate { Kept, Gone, Altered };
+
+Fate FateOf(int number, int revision) {
+  if (revision == 0) return Fate::Kept;
+  const int tenth = number % 10;
+  if (tenth == revision % 10) return Fate::Gone;
+  if (tenth == (revision + 5) % 10) return Fate::Altered;
+  return Fate::Kept;
+}
+
+// An altered organisation's new e-mail and, for every second one, its new head.
+void Alter(Json& record, int number, int revision) {
+  record["email"] =
+      "office" + std::to_string(number) + ".r" + std::to_string(revision) + "@edu.mos.example";
+  if (number % 20 == (revision + 5) % 10)
+    record["director"] = "Новикова Р. " + std::to_string(revision) + ".";
+}
+
+Json Record(std::uint64_t seed, std::int64_t id, int number) {
   std::mt19937_64 rng(MixHash(seed, static_cast<std::uint64_t>(id), 1));
-  const int number = 1 + index;
   Json record;
   record["id"] = id;
   const std::string title = Title(rng, number);
@@ -153,11 +171,20 @@ std::uint64_t MixHash(std::uint64_t a, std::uint64_t b, std::uint64_t c) {
   return SplitMix(SplitMix(SplitMix(a) ^ b) ^ c);
 }
 
-DemoDirectory::DemoDirectory(int count, std::uint64_t seed) : seed_(seed) {
+DemoDirectory::DemoDirectory(int count, std::uint64_t seed, int revision)
+    : seed_(seed), revision_(revision) {
   // Increasing ids with gaps, as a real directory has after deletions.
   std::int64_t id = 1000 + static_cast<std::int64_t>(MixHash(seed, 0) % 1000);
-  for (int i = 0; i < count; ++i) {
-    ids_.push_back(id);
+  const int added = revision == 0 ? 0 : std::max(1, count / 10);
+  for (int i = 0; i < count + added; ++i) {
+    const int number = 1 + i;
+    // The new ones follow the last: the fates are those of the organisations of revision 0.
+    const Fate fate = number <= count ? FateOf(number, revision) : Fate::Kept;
+    if (fate != Fate::Gone) {
+      ids_.push_back(id);
+      numbers_.push_back(number);
+      altered_.push_back(fate == Fate::Altered);
+    }
     id += 1 + static_cast<std::int64_t>(MixHash(seed, static_cast<std::uint64_t>(i), 2) % 5);
   }
 }
@@ -167,7 +194,7 @@ std::string DemoDirectory::ListBody(std::size_t padding) const {
   for (std::size_t i = 0; i < ids_.size(); ++i) {
     std::mt19937_64 rng(MixHash(seed_, static_cast<std::uint64_t>(ids_[i]), 1));
     list.push_back({{"eo_id", ids_[i]},
-                    {"title", Title(rng, static_cast<int>(i) + 1)},
+                    {"title", Title(rng, numbers_[i])},
                     {"is_active", true},
                     {"legal_form", nullptr}});
   }
@@ -183,7 +210,9 @@ std::optional<std::string> DemoDirectory::RecordBody(std::int64_t id) const {
   const auto it = std::lower_bound(ids_.begin(), ids_.end(), id);
   if (it == ids_.end() || *it != id) return std::nullopt;
   Json doc;
-  doc["list"] = Record(seed_, id, static_cast<int>(it - ids_.begin()));
+  const auto index = static_cast<std::size_t>(it - ids_.begin());
+  doc["list"] = Record(seed_, id, numbers_[index]);
+  if (altered_[index]) Alter(doc["list"], numbers_[index], revision_);
   doc["status"] = "ok";
   return doc.dump();
 }

@@ -11,7 +11,10 @@ namespace orgkat {
 // from (seed, index), so a large directory costs no memory.
 class DemoDirectory {
  public:
-  DemoDirectory(int count, std::uint64_t seed);
+  // Revision 0 is the directory as generated. A later revision is the same directory some time
+  // on: every tenth organisation is gone, another tenth has a new e-mail (every second of those
+  // a new head too), and a tenth as many new ones follow the last; the ones kept keep their ids.
+  DemoDirectory(int count, std::uint64_t seed, int revision = 0);
 
   const std::vector<std::int64_t>& Ids() const { return ids_; }
   // The list response: a paged-list document whose items carry "eo_id" among other members,
@@ -22,7 +25,10 @@ class DemoDirectory {
 
  private:
   std::uint64_t seed_;
+  int revision_;
   std::vector<std::int64_t> ids_;
+  std::vector<int> numbers_;  // each organisation's number, which its texts carry
+  std::vector<bool> altered_;
 };
 
 // A 64-bit mix of the values (splitmix64 steps), for deterministic choices.

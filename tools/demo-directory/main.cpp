@@ -80,6 +80,11 @@ int main(int argc, char** argv) {
   app.add_option("--port", settings.Port, "port on 127.0.0.1; 0 picks a free one");
   app.add_option("--count", count, "number of organisations")->check(CLI::Range(0, 1000000));
   app.add_option("--seed", seed, "seed of the generated data and of the faults");
+  int revision = 0;
+  app.add_option("--revision", revision,
+                 "the directory some time on: from 1, every tenth organisation gone, another "
+                 "tenth altered, a tenth as many new (0: as generated)")
+      ->check(CLI::Range(0, 1000000));
   app.add_option("--fail-404", fail404, "percent of record requests answered 404")
       ->check(CLI::Range(0, 100));
   app.add_option("--fail-500", fail500, "percent of record requests answered 500")
@@ -173,8 +178,8 @@ int main(int argc, char** argv) {
                                      sizeof kSessionContext - 1);
     }
 
-    orgkat::DemoServer server(io, tls, orgkat::DemoDirectory(count, seed), std::move(faults),
-                              settings);
+    orgkat::DemoServer server(io, tls, orgkat::DemoDirectory(count, seed, revision),
+                              std::move(faults), settings);
 
     boost::asio::signal_set signals(io, SIGINT, SIGTERM);
     signals.async_wait([&io](const boost::system::error_code&, int) { io.stop(); });
