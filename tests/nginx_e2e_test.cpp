@@ -52,11 +52,12 @@ class NginxRun : public test::DemoRun {
   void StartNginx(int requests_per_minute, int count) {
     const int port = FreePort();
     port_ = std::to_string(port);
-    nginx_.emplace(work_, "nginx",
-                   std::vector<std::string>{
-                       "/bin/bash", std::string(ORGKAT_SOURCE_DIR) + "/scripts/nginx-directory",
-                       (work_ / "nginx").string(), port_, std::to_string(requests_per_minute),
-                       certs_.string(), std::to_string(count)});
+    nginx_.emplace(
+        work_, "nginx",
+        std::vector<std::string>{
+            "/usr/bin/env", std::string("BUILD_DIR=") + ORGKAT_BINARY_DIR, "/bin/bash",
+            std::string(ORGKAT_SOURCE_DIR) + "/scripts/nginx-directory", (work_ / "nginx").string(),
+            port_, std::to_string(requests_per_minute), certs_.string(), std::to_string(count)});
     ASSERT_TRUE(test::WaitUntil([&] { return Connects(port); }, 30s, 20ms))
         << nginx_->Err() << ReadFile(work_ / "nginx" / "error.log");
   }
