@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -91,6 +92,7 @@ class WindowTest : public QObject {
   void interruptedRunIsOfferedAtStart_data();
   void interruptedRunIsOfferedAtStart();
   void continueAppliesToTheFirstStartOnly();
+  void changesSinceTheLastCollectionAreTold();
 
  private:
   // Builds the window with the options of this test; the directory answers 3 records by default.
@@ -643,6 +645,23 @@ void WindowTest::continueAppliesToTheFirstStartOnly() {
   QCOMPARE(directory_->Requests(ListUrl(kHost)), 2);
   QCOMPARE(CountLines("Найдено 3 организаций"), 1);
   QCOMPARE(QDir(dir_->path()).entryList({"data*.csv"}).size(), 2);
+}
+
+// A clean run that differs from the last complete one tells what changed and where the report is.
+void WindowTest::changesSinceTheLastCollectionAreTold() {
+  MakeForm();
+  Click(form_->StartButton);
+  QTRY_VERIFY_WITH_TIMEOUT(RunEnded(), kRunTimeoutMs);
+  directory_->Set(RecordAt(2), test::FakeDirectory::Answer::Body(Record("Школа 2, новое имя")));
+  Click(form_->StartButton);
+  QTRY_COMPARE_WITH_TIMEOUT(texts_.size(), 1, kRunTimeoutMs);
+  const QString account = texts_.constLast();
+  QVERIFY2(account.startsWith("Сбор завершён: строки есть у всех 3 организаций."),
+           qPrintable(account));
+  QVERIFY2(account.contains(QRegularExpression(
+               "\\n\\nС прошлого сбора \\(.+\\): 0 новых, 0 исчезли, 1 изменились — changes")),
+           qPrintable(account));
+  QCOMPARE(QDir(dir_->path()).entryList({"changes*.csv"}).size(), 1);
 }
 
 QTEST_MAIN(WindowTest)

@@ -9,6 +9,9 @@ namespace orgkat {
 class IOperatorDialogs {
  public:
   enum class Answer { Yes, No, Cancel };
+  // What the account at the end of a run is about: records without a row (they can be fetched
+  // again), a failure of the whole run, or only news (what changed since the last collection).
+  enum class Account { Missing, Failed, News };
 
   virtual ~IOperatorDialogs() = default;
   virtual void ShowError(const std::string& text) = 0;
@@ -16,9 +19,9 @@ class IOperatorDialogs {
   // Да (the default, taken by Enter) and Нет; with `cancel` also Отмена, which Escape chooses;
   // without it Escape answers Нет.
   virtual Answer Ask(const std::string& question, bool cancel) = 0;
-  // The account at the end of a run. With `fetchAgain` its buttons are Дозапросить (the default)
+  // The account at the end of a run. Of missing records its buttons are Дозапросить (the default)
   // and Закрыть, and the answer is whether the first was chosen; otherwise it has Закрыть alone.
-  virtual bool ShowAccount(const std::string& text, bool fetchAgain) = 0;
+  virtual bool ShowAccount(const std::string& text, Account kind) = 0;
 };
 
 }  // namespace orgkat

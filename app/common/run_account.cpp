@@ -5,9 +5,13 @@
 namespace orgkat {
 namespace {
 
+using Account = IOperatorDialogs::Account;
+
+// Where the run's files are, and what changed since the last collection.
 std::string Files(const TScraper::RunSummary& summary) {
   return "\n\nТаблица: " + summary.ResultPath +
-         "\nЛог: " + (summary.LogPath.empty() ? "не сохранён" : summary.LogPath);
+         "\nЛог: " + (summary.LogPath.empty() ? "не сохранён" : summary.LogPath) +
+         (summary.ChangesLine.empty() ? "" : "\n\n" + summary.ChangesLine);
 }
 
 // The list request failed after its last attempt: most often the client certificate or the
@@ -44,21 +48,29 @@ std::string MissingText(const TScraper::RunSummary& summary, std::size_t missing
 
 RunAccount AccountOf(const TScraper::RunSummary& summary, const RunConfig& config,
                      const std::string& configFile) {
-  if (!summary.ListFailure.empty()) return {ListFailureText(summary, config, configFile), false};
+  if (!summary.ListFailure.empty())
+    return {ListFailureText(summary, config, configFile), Account::Failed};
   const std::size_t missing =
       summary.RecordsFound > summary.RowsWritten ? summary.RecordsFound - summary.RowsWritten : 0;
-  if (missing > 0 && !summary.ResultPath.empty()) return {MissingText(summary, missing), true};
+  if (missing > 0 && !summary.ResultPath.empty())
+    return {MissingText(summary, missing), Account::Missing};
   if (summary.ErrorReported) {
     return {"Сбор завершился с ошибкой: " + summary.Failure + "." +
                 (summary.ResultPath.empty() ? "" : Files(summary)),
-            false};
+            Account::Failed};
+  }
+  // A clean run has nothing to account for but the change report it wrote, if any.
+  if (!summary.ChangesPath.empty()) {
+    return {"Сбор завершён: строки есть у всех " + std::to_string(summary.RecordsFound) +
+                " организаций." + Files(summary),
+            Account::News};
   }
   if (summary.RecordsFound == 0 && !summary.Stopped) {
     return {
         "Каталог не вернул ни одной организации. Проверьте адрес каталога: он задаётся в "
         "файле " +
             configFile + " строкой\n    api_host = АДРЕС",
-        false};
+        Account::Failed};
   }
   return {};
 }

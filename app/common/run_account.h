@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "app/common/operator_dialogs.h"
 #include "scraper/run_config.h"
 #include "scraper/scraper.h"
 
@@ -9,8 +10,9 @@ namespace orgkat {
 
 // What the window tells the operator at the end of a run, beyond its log.
 struct RunAccount {
-  std::string Text;         // empty: the run has nothing to account for (every record has its row)
-  bool FetchAgain = false;  // the records without a row can be fetched again into the same CSV
+  std::string Text;  // empty: the run has nothing to account for (every record has its row)
+  // Missing: the records without a row can be fetched again into the same CSV.
+  IOperatorDialogs::Account Kind = IOperatorDialogs::Account::Failed;
 };
 
 // configFile: where orgkat.conf is, named in the advice.

@@ -113,7 +113,7 @@ void TRunHandlers::ShowRunAccount(const TScraper::RunSummary& summary, IOperator
   if (closeWhenEnded_ || active_) return;
   const auto account = AccountOf(summary, *config_, ConfigFile);
   if (account.Text.empty()) return;
-  if (dialogs.ShowAccount(account.Text, account.FetchAgain)) {
+  if (dialogs.ShowAccount(account.Text, account.Kind)) {
     FetchAgain(summary.ResultPath, dialogs);
   }
 }

@@ -127,12 +127,15 @@ IOperatorDialogs::Answer TMainForm::Ask(const std::string& question, bool cancel
   return box.clickedButton() == no ? Answer::No : Answer::Cancel;
 }
 
-bool TMainForm::ShowAccount(const std::string& text, bool fetchAgain) {
-  QMessageBox box(fetchAgain ? QMessageBox::Warning : QMessageBox::Critical,
+bool TMainForm::ShowAccount(const std::string& text, Account kind) {
+  const bool missing = kind == Account::Missing;
+  QMessageBox box(missing                 ? QMessageBox::Warning
+                  : kind == Account::News ? QMessageBox::Information
+                                          : QMessageBox::Critical,
                   QString::fromUtf8(kApplicationTitle), QString::fromStdString(text),
                   QMessageBox::NoButton, this);
   QPushButton* again =
-      fetchAgain ? box.addButton(QStringLiteral("Дозапросить"), QMessageBox::AcceptRole) : nullptr;
+      missing ? box.addButton(QStringLiteral("Дозапросить"), QMessageBox::AcceptRole) : nullptr;
   QPushButton* close = box.addButton(QStringLiteral("Закрыть"), QMessageBox::RejectRole);
   box.setDefaultButton(again != nullptr ? again : close);
   box.setEscapeButton(close);

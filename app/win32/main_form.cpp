@@ -218,12 +218,14 @@ IOperatorDialogs::Answer TMainForm::Ask(const std::string& question, bool cancel
   }
 }
 
-bool TMainForm::ShowAccount(const std::string& text, bool fetchAgain) {
+bool TMainForm::ShowAccount(const std::string& text, Account kind) {
   std::vector<std::pair<int, std::wstring>> buttons;
-  if (fetchAgain) buttons.emplace_back(kFetchAgainButtonId, L"Дозапросить");
+  if (kind == Account::Missing) buttons.emplace_back(kFetchAgainButtonId, L"Дозапросить");
   buttons.emplace_back(kCloseAccountButtonId, L"Закрыть");
-  return TaskBox(window_, text, fetchAgain ? TD_WARNING_ICON : TD_ERROR_ICON, buttons,
-                 buttons.front().first) == kFetchAgainButtonId;
+  const PCWSTR icon = kind == Account::Missing ? TD_WARNING_ICON
+                      : kind == Account::News  ? TD_INFORMATION_ICON
+                                               : TD_ERROR_ICON;
+  return TaskBox(window_, text, icon, buttons, buttons.front().first) == kFetchAgainButtonId;
 }
 
 void TMainForm::PostRunEnded(const TScraper::RunSummary& summary) {

@@ -46,7 +46,7 @@ class TMainForm : public TFormActions {
   void ShowError(const std::string& message) override;
   void ShowNotice(const std::string& message) override;
   Answer Ask(const std::string& question, bool cancel) override;
-  bool ShowAccount(const std::string& text, bool fetchAgain) override;
+  bool ShowAccount(const std::string& text, Account kind) override;
 
  private:
   struct FontDeleter {
