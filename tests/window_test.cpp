@@ -474,7 +474,8 @@ void WindowTest::closingWindowDuringRunEndsCleanly() {
 }
 
 void WindowTest::continueAppliesToTheFirstStartOnly() {
-  directory_->Set(RecordAt(2), test::FakeDirectory::Answer::Failure(503, "Service Unavailable"));
+  directory_->Set(RecordAt(2), test::FakeDirectory::Answer::Fails("Service Unavailable", 503,
+                                                                  "Service Unavailable"));
   MakeForm();
   Click(form_->StartButton);
   QTRY_VERIFY_WITH_TIMEOUT(RunEnded(), kRunTimeoutMs);
