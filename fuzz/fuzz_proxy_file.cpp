@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "fuzz/utf8_check.h"
+#include "platform/code_page.h"
 #include "scraper/proxy_file.h"
 
 namespace {
@@ -71,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } else if (setting.Host != line.substr(0, colon) || setting.Port != line.substr(colon + 1)) {
     Fail("host and port not split at the first colon");
   }
-  if (!utf16 && !StartsWith(bytes, "\xEF\xBB\xBF")) {
+  if (!utf16 && !StartsWith(bytes, orgkat::kUtf8ByteOrderMark)) {
     if (line != bytes.substr(0, bytes.find_first_of("\r\n"))) Fail("first line changed");
   }
   return 0;

@@ -60,6 +60,15 @@ class OutputFile {
 OutputFile CreateNumberedFile(const std::string& dir, const std::string& prefix,
                               std::int32_t number, const std::string& suffix);
 
+// One exclusive creation, the system's half of CreateNumberedFile: the file open for writing (and
+// for others to read), or the system's error text and whether the name was taken already.
+struct NewFileAttempt {
+  OutputFile file;
+  bool name_taken = false;
+  std::string error_text;
+};
+NewFileAttempt CreateNewFile(const std::string& path);
+
 // Opens a file for appending: made empty (CreateForAppend; an existing file is emptied) or as it
 // is (OpenForAppend; it must exist). Others may read it meanwhile. Throws std::runtime_error
 // naming the file and the system's error text.

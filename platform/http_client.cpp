@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
-#include <charconv>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -386,12 +385,8 @@ std::vector<tcp::endpoint> AsioHttpClient::Endpoints(const std::string& host,
   // An address and a port in digits need no lookup, and so no resolver thread.
   error_code ec;
   const auto address = asio::ip::make_address_v4(host, ec);
-  unsigned number = 0;
-  const auto [end, parse_error] = std::from_chars(port.data(), port.data() + port.size(), number);
-  if (!ec && !port.empty() && parse_error == std::errc() && end == port.data() + port.size() &&
-      number <= 65535) {
-    return {tcp::endpoint(address, static_cast<unsigned short>(number))};
-  }
+  const auto number = PortNumber(port);
+  if (!ec && number) return {tcp::endpoint(address, *number)};
   std::vector<tcp::endpoint> endpoints;
   for (const auto& entry : Resolve(host, port)) endpoints.push_back(entry.endpoint());
   return endpoints;

@@ -136,19 +136,4 @@ void UiCallQueue::Shutdown() {
   queued_.notify_all();
 }
 
-TestUiThread::TestUiThread()
-    : queue_(std::make_shared<UiCallQueue>()), thread_([queue = queue_](std::stop_token stop) {
-        queue->BindToCurrentThread();
-        while (!stop.stop_requested()) {
-          if (queue->WaitForCalls(std::chrono::milliseconds(10))) queue->ServePending();
-        }
-      }) {}
-
-TestUiThread::~TestUiThread() {
-  thread_.request_stop();
-  thread_.join();
-  // Threads that outlive the test's UI thread fail their calls instead of waiting forever.
-  queue_->Shutdown();
-}
-
 }  // namespace orgkat

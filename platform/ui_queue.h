@@ -58,21 +58,4 @@ class UiCallQueue : public IUiQueue {
   bool shut_down_ = false;
 };
 
-// A UI thread for tests: a thread of its own that serves the queue until destroyed.
-class TestUiThread {
- public:
-  TestUiThread();
-  ~TestUiThread();
-  TestUiThread(const TestUiThread&) = delete;
-  TestUiThread& operator=(const TestUiThread&) = delete;
-
-  const std::shared_ptr<UiCallQueue>& Queue() const { return queue_; }
-  // Runs op on the UI thread and waits for it (a convenience for test bodies).
-  void Run(const std::function<void()>& op) { queue_->Call(op); }
-
- private:
-  std::shared_ptr<UiCallQueue> queue_;
-  std::jthread thread_;
-};
-
 }  // namespace orgkat

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
+
+#include "platform/percent_encoding.h"
 
 namespace orgkat {
 
@@ -46,6 +49,15 @@ UrlParts SplitUrl(const std::string& url) {
   return parts;
 }
 
+std::optional<std::uint16_t> PortNumber(std::string_view text) {
+  unsigned value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value > 65535) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint16_t>(value);
+}
+
 std::string HostLineValue(const UrlParts& url) {
   if (url.port == "80" || url.port == "443") return url.host;
   return url.host + ":" + url.port;
@@ -66,20 +78,8 @@ std::string ResolveLocation(const UrlParts& base, const std::string& location) {
 }
 
 std::string EncodeRequestTarget(const std::string& target) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string encoded;
-  encoded.reserve(target.size());
-  for (const char ch : target) {
-    const auto byte = static_cast<unsigned char>(ch);
-    if (byte <= 0x20 || byte >= 0x7F || byte == '#') {
-      encoded += '%';
-      encoded += kHex[byte >> 4];
-      encoded += kHex[byte & 0x0F];
-    } else {
-      encoded += ch;
-    }
-  }
-  return encoded;
+  return PercentEncode(
+      target, [](unsigned char byte) { return byte <= 0x20 || byte >= 0x7F || byte == '#'; });
 }
 
 }  // namespace orgkat

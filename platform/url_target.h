@@ -1,6 +1,9 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace orgkat {
 
@@ -15,6 +18,9 @@ struct UrlParts {
 };
 
 UrlParts SplitUrl(const std::string& url);
+
+// The number a port text names: decimal digits only, from 0 to 65535; empty for anything else.
+std::optional<std::uint16_t> PortNumber(std::string_view text);
 
 // "host" or "host:port" for the Host line: the port is named unless it is 80 or 443.
 std::string HostLineValue(const UrlParts& url);

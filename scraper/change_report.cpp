@@ -3,13 +3,12 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "platform/code_page.h"
 #include "scraper/csv_cells.h"
 #include "scraper/run_journal.h"
 
 namespace orgkat {
 namespace {
-
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 using UrlCounts = std::unordered_map<std::string_view, std::size_t>;
 
@@ -42,7 +41,7 @@ std::size_t CountOf(const UrlCounts& counts, std::string_view url) {
 
 std::vector<std::string> HeaderCells(const Side& side) {
   const auto header = side.Csv.substr(0, side.Journal.HeaderEnd);
-  return ReadCsvCells(header.substr(std::min(header.size(), kByteOrderMark.size())));
+  return ReadCsvCells(header.substr(std::min(header.size(), kUtf8ByteOrderMark.size())));
 }
 
 std::vector<CellChange> CellChanges(std::string_view before, std::string_view after,
@@ -181,7 +180,7 @@ Comparison CompareRuns(const RunTexts& earlier, const RunTexts& later) {
 // per column in "Было" and "Стало", each line led by the column's name: a value holding a line
 // break of its own then cannot be read as another column's.
 std::string ChangeReportText(const ChangeReport& report) {
-  std::string text(kByteOrderMark);
+  std::string text(kUtf8ByteOrderMark);
   text += CsvLine({"Что произошло", "Название", "Адрес записи", "Что изменилось", "Было", "Стало"});
   for (const auto& row : report.Rows) {
     std::string columns;

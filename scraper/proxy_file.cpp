@@ -7,18 +7,10 @@
 
 namespace orgkat {
 
-namespace {
-
-bool StartsWith(const std::string& text, const char* prefix, std::size_t length) {
-  return text.size() >= length && text.compare(0, length, prefix, length) == 0;
-}
-
-}  // namespace
-
 std::string DecodeTextFile(const std::string& bytes) {
-  if (StartsWith(bytes, "\xEF\xBB\xBF", 3)) return bytes.substr(3);
-  if (StartsWith(bytes, "\xFF\xFE", 2)) return Utf16BytesToUtf8(bytes.substr(2), false);
-  if (StartsWith(bytes, "\xFE\xFF", 2)) return Utf16BytesToUtf8(bytes.substr(2), true);
+  if (bytes.starts_with(kUtf8ByteOrderMark)) return bytes.substr(kUtf8ByteOrderMark.size());
+  if (bytes.starts_with("\xFF\xFE")) return Utf16BytesToUtf8(bytes.substr(2), false);
+  if (bytes.starts_with("\xFE\xFF")) return Utf16BytesToUtf8(bytes.substr(2), true);
   return SystemCodePageToUtf8(bytes);
 }
 

@@ -4,11 +4,12 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/code_page.h"
+
 namespace orgkat {
 
 namespace {
 
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr std::string_view kHeader =
     "\"Название\";\"Полное название\";\"Округ\";\"Адрес\";\"Телефон\";\"E-mail\";\"Сайт\";"
     "\"Руководитель\";\"Телефон руководителя\";\"Email руководителя\"";
@@ -42,7 +43,7 @@ void TResultFile::OpenResultFile(const std::string& dir, std::uint32_t ticks, co
   }
   Attach(std::move(created));
   // The byte-order mark reaches the file at once, as its own write.
-  Write(kByteOrderMark);
+  Write(kUtf8ByteOrderMark);
   Write(kHeader);
   WriteLineBreak();
 }

@@ -5,7 +5,9 @@
 #include <map>
 
 #include "platform/checksum.h"
+#include "platform/code_page.h"
 #include "platform/file_reading.h"
+#include "platform/percent_encoding.h"
 
 namespace orgkat {
 
@@ -13,7 +15,6 @@ namespace {
 
 constexpr std::string_view kMagic = "orgkat-journal";
 constexpr std::string_view kVersion = "1";
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr std::size_t kChecksumDigits = 8;
 
 bool NeedsEscape(unsigned char c) {
@@ -21,20 +22,7 @@ bool NeedsEscape(unsigned char c) {
 }
 
 std::string Escaped(std::string_view field) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(field.size());
-  for (const char ch : field) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (NeedsEscape(c)) {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 0x0F];
-    } else {
-      out += ch;
-    }
-  }
-  return out;
+  return PercentEncode(field, NeedsEscape);
 }
 
 int HexValue(char c) {
@@ -228,7 +216,7 @@ std::string HeadProblem(const std::string& csvPath, std::string_view csv, std::s
   const auto end = Number(fields[3]);
   if (!name || !end) return "line 1 of the journal is malformed";
   if (FileName(*name) != FileName(csvPath)) return "the journal belongs to " + *name;
-  if (csv.substr(0, kByteOrderMark.size()) != kByteOrderMark || !IsLineEnd(csv, *end)) {
+  if (!csv.starts_with(kUtf8ByteOrderMark) || !IsLineEnd(csv, *end)) {
     return "the result file does not begin with the header the journal names";
   }
   content.HeaderEnd = *end;

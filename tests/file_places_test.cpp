@@ -6,11 +6,11 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <random>
 
 #include "app/common/file_places.h"
 #include "app/common/options.h"
 #include "platform/user_folders.h"
+#include "tests/temp_dir.h"
 
 namespace orgkat {
 namespace {
@@ -19,12 +19,7 @@ namespace fs = std::filesystem;
 
 class FilePlacesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("orgkat-places-" + std::to_string(std::random_device{}()));
-    fs::create_directories(dir_);
-    std::ofstream(dir_ / "a-file") << "x";
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  void SetUp() override { std::ofstream(dir_ / "a-file") << "x"; }
 
   std::string Path(const std::string& relative) const { return (dir_ / relative).string(); }
   static std::string Slash(const std::string& dir) { return dir + "/"; }
@@ -34,7 +29,8 @@ class FilePlacesTest : public ::testing::Test {
     std::ofstream(dir_ / relative) << text;
   }
 
-  fs::path dir_;
+  TempDir temp_{"orgkat-places"};
+  fs::path dir_ = temp_.FsPath();
 };
 
 TEST_F(FilePlacesTest, AFileCanBeCreatedOnlyWhereTheSystemLetsOneBeMade) {

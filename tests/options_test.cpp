@@ -3,12 +3,12 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <random>
 
 #include "app/common/interrupted_run.h"
 #include "app/common/options.h"
 #include "platform/file_creation.h"
 #include "tests/run_texts.h"
+#include "tests/temp_dir.h"
 
 namespace orgkat {
 namespace {
@@ -26,14 +26,10 @@ namespace fs = std::filesystem;
 class OptionsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("orgkat-options-" + std::to_string(std::random_device{}()));
-    fs::create_directories(dir_);
-    program_dir_ = dir_.string() + PathSeparator();
     // The user's and the system's folders live in the test's directory too, so nothing on the
     // machine running the tests takes part.
     folders_ = {(dir_ / "documents").string(), (dir_ / "config").string(), (dir_ / "etc").string()};
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
   void WriteConfig(const std::string& text) { std::ofstream(dir_ / "orgkat.conf") << text; }
 
@@ -48,8 +44,9 @@ class OptionsTest : public ::testing::Test {
     return outcome.Options.value_or(FrontEndOptions{});
   }
 
-  fs::path dir_;
-  std::string program_dir_;
+  TempDir temp_{"orgkat-options"};
+  fs::path dir_ = temp_.FsPath();
+  std::string program_dir_ = temp_.Path();
   UserFolders folders_;
 };
 

@@ -249,7 +249,7 @@ TEST_F(RunJournalFiles, WhatTheWriterWritesTheCheckReadsBack) {
   WriteCsv(kCsvHead);
   const std::deque<std::string> found = {"u 1", "u%2", "u\r\n3", "u 1"};
   TRunJournal journal;
-  journal.Begin(ticks_, csv_, kCsvHead.size(), "https://h/list?a=1&b=", Queued(found));
+  journal.Begin(ticks_, csv_, kCsvHead.size(), "https://h/list?a=1&b=#\x7F\xC3\xA9", Queued(found));
   std::ofstream(csv_, std::ios::binary | std::ios::app) << "r1\r\n";
   journal.RowWritten("u 1", 10);
   journal.Failed("u%2");
@@ -266,6 +266,8 @@ TEST_F(RunJournalFiles, WhatTheWriterWritesTheCheckReadsBack) {
   const std::string text = ReadAll(JournalPathOf(csv_));
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 10);
   EXPECT_THAT(text, HasSubstr("found u%0D%0A3 "));
+  // Unlike a request target, a field keeps '#' and the bytes of UTF-8 as they are.
+  EXPECT_THAT(text, HasSubstr("list https://h/list?a=1&b=#%7F\xC3\xA9 "));
 }
 
 TEST_F(RunJournalFiles, AContinuationCutsBothFilesBackAndSkipsARecordWithoutRecordTheSecondTime) {

@@ -18,6 +18,8 @@
 #include "tests/fakes/fake_controls.h"
 #include "tests/fakes/fake_directory_client.h"
 #include "tests/fakes/manual_clock.h"
+#include "tests/fakes/test_ui_thread.h"
+#include "tests/temp_dir.h"
 #include "tests/wait_until.h"
 
 namespace orgkat {
@@ -65,11 +67,6 @@ std::vector<fs::path> FilesStartingWith(const fs::path& dir, const std::string& 
 class RunTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("orgkat-run-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
     config_.ApiHost = kHost;
     config_.OutputDir = dir_.string() + PathSeparator();
     config_.ProxyFile = (dir_ / "proxy.txt").string();
@@ -84,7 +81,6 @@ class RunTest : public ::testing::Test {
   void TearDown() override {
     if (scraper_ && !scraper_->Finished()) Stop();
     WaitForEnd();
-    fs::remove_all(dir_);
   }
 
   std::string RecordUrl(int id) { return orgkat::RecordUrl(kHost, std::to_string(id)); }
@@ -145,10 +141,11 @@ class RunTest : public ::testing::Test {
     return text;
   }
 
-  fs::path dir_;
+  TempDir temp_{"orgkat-run"};
+  fs::path dir_ = temp_.FsPath();
   RunConfig config_;
   std::shared_ptr<test::FakeDirectory> directory_ = std::make_shared<test::FakeDirectory>();
-  TestUiThread ui_;
+  test::TestUiThread ui_;
   std::shared_ptr<test::FakeLogView> log_ = std::make_shared<test::FakeLogView>();
   std::shared_ptr<test::FakeProgressBar> bar_ = std::make_shared<test::FakeProgressBar>();
   std::shared_ptr<test::FakeStartControl> start_ = std::make_shared<test::FakeStartControl>();
@@ -209,7 +206,8 @@ TEST_F(RunTest, FullRunWritesOneRowPerFetchedRecordAndSavesTheLog) {
 }
 
 TEST_F(RunTest, FailedListEndsTheRunWithoutAResultFile) {
-  directory_->Set(ListUrl(kHost), Answer::Failure(500, "Internal Server Error"));
+  directory_->Set(ListUrl(kHost),
+                  Answer::Fails("Internal Server Error", 500, "Internal Server Error"));
   Start();
   WaitForEnd();
   const auto messages = Messages();
@@ -290,7 +288,7 @@ TEST_F(RunTest, AContinuedRunFetchesOnlyWhatIsNotWrittenAndSkipsARecordWithoutRe
   config_.ResumeDelayMs = 1;
   directory_->Set(ListUrl(kHost), Answer::Body(ListOf(4)));
   directory_->Set(RecordUrl(1), Answer::Body(Record("Первая", "")));
-  directory_->Set(RecordUrl(2), Answer::Failure(503, "Service Unavailable"));
+  directory_->Set(RecordUrl(2), Answer::Fails("Service Unavailable", 503, "Service Unavailable"));
   directory_->Set(RecordUrl(3), Answer::Body("<html>maintenance</html>"));
   directory_->Set(RecordUrl(4), Answer::Body(Record("Четвёртая", "")));
   Start(1);

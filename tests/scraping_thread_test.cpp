@@ -5,15 +5,14 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/temp_dir.h"
 #include "tests/worker_rig.h"
 
 namespace orgkat {
 namespace {
 
-using test::Completes;
-using test::Fails;
+using Answer = test::FakeDirectory::Answer;
 using test::IsLogLineOf;
-using test::ScriptedRequest;
 using test::WaitUntil;
 using test::WorkerRig;
 
@@ -29,18 +28,19 @@ bool TwoPauses(std::uint32_t elapsed) {
 TEST(FetchWorker, NotFoundAtEveryAttemptLogsFiveLinesAndHandsOverAfterTheFinalPause) {
   WorkerRig rig;
   rig.ticks->Set(1000);
-  for (int i = 0; i < 5; ++i) rig.Script({Fails("Not Found", 404, "Not Found")});
+  for (int i = 0; i < 5; ++i) rig.directory->Queue({Answer::Fails("Not Found", 404, "Not Found")});
   rig.Start();
 
-  ASSERT_TRUE(WaitUntil([&] { return rig.Lines().size() == 5 && rig.script->serve_calls > 0; }));
+  ASSERT_TRUE(
+      WaitUntil([&] { return rig.Lines().size() == 5 && rig.directory->Log().serveCalls > 0; }));
   for (const auto& line : rig.Lines())
     EXPECT_TRUE(IsLogLineOf(line, "ERROR_Not Found для " + rig.url)) << line;
   // No pause between the attempts: the counter never moved, yet all five were made.
-  EXPECT_EQ(rig.script->TicksAtRequests(), (std::vector<std::uint32_t>(5, 1000)));
+  EXPECT_EQ(rig.directory->Log().ticks, (std::vector<std::uint32_t>(5, 1000)));
 
   rig.ticks->Set(4000);  // the deadline itself is not past it
-  const int passes = rig.script->serve_calls;
-  ASSERT_TRUE(WaitUntil([&] { return rig.script->serve_calls > passes + 2; }));
+  const int passes = rig.directory->Log().serveCalls;
+  ASSERT_TRUE(WaitUntil([&] { return rig.directory->Log().serveCalls > passes + 2; }));
   EXPECT_FALSE(rig.HandedOver());
 
   rig.ticks->Set(4001);
@@ -57,11 +57,11 @@ TEST(FetchWorker, RefusedConnectionPausesAfterEveryAttemptAndOnceMore) {
   WorkerRig rig;
   rig.ticks->SetStep(kStep);
   const std::string refused = "Winsock - Connection refused (Error #10061)";
-  for (int i = 0; i < 5; ++i) rig.Script({Fails(refused, 404, refused)});
+  for (int i = 0; i < 5; ++i) rig.directory->Queue({Answer::Fails(refused, 404, refused)});
   rig.Start();
   ASSERT_TRUE(rig.WaitHandedOver());
 
-  const auto at = rig.script->TicksAtRequests();
+  const auto at = rig.directory->Log().ticks;
   ASSERT_EQ(at.size(), 5u);
   for (std::size_t i = 1; i < at.size(); ++i) EXPECT_TRUE(OnePause(at[i] - at[i - 1])) << i;
   EXPECT_TRUE(TwoPauses(rig.ticks->Peek() - at.back()));
@@ -74,12 +74,13 @@ TEST(FetchWorker, RefusedConnectionPausesAfterEveryAttemptAndOnceMore) {
 TEST(FetchWorker, TimeoutThenSuccess) {
   WorkerRig rig;
   rig.ticks->SetStep(kStep);
-  rig.Script({Fails("Request aborted on timeout", 404, "Request aborted on timeout"),
-              Completes("{\"name\":\"Школа\"}")});
+  rig.directory->Queue(
+      {Answer::Fails("Request aborted on timeout", 404, "Request aborted on timeout"),
+       Answer::Body("{\"name\":\"Школа\"}")});
   rig.Start();
   ASSERT_TRUE(rig.WaitHandedOver());
 
-  const auto at = rig.script->TicksAtRequests();
+  const auto at = rig.directory->Log().ticks;
   ASSERT_EQ(at.size(), 2u);
   EXPECT_TRUE(OnePause(at[1] - at[0]));
   EXPECT_EQ(rig.ticks->Peek(), at[1]);  // no pause after a success
@@ -97,18 +98,19 @@ TEST(FetchWorker, PauseLastsItsFullLengthWhenTheCounterWraps) {
     WorkerRig rig;
     rig.ticks->Set(start);
     rig.ticks->SetStep(kStep);
-    rig.Script({Fails("Not Found", 404, "Not Found")});
-    for (int i = 0; i < 4; ++i) rig.Script({Fails("Not Found", 404, "Not Found")});
+    rig.directory->Queue({Answer::Fails("Not Found", 404, "Not Found")});
+    for (int i = 0; i < 4; ++i)
+      rig.directory->Queue({Answer::Fails("Not Found", 404, "Not Found")});
     rig.Start();
     ASSERT_TRUE(rig.WaitHandedOver());
     // Differences modulo 2^32: the final pause neither ends at once nor waits for a full cycle.
-    EXPECT_TRUE(OnePause(rig.ticks->Peek() - rig.script->TicksAtRequests().back()));
+    EXPECT_TRUE(OnePause(rig.ticks->Peek() - rig.directory->Log().ticks.back()));
   }
 }
 
 TEST(FetchWorker, SuccessWithAnEmptyBody) {
   WorkerRig rig;
-  rig.Script({Completes("")});
+  rig.directory->Queue({Answer::Body("")});
   rig.Start();
   ASSERT_TRUE(rig.WaitHandedOver());
   EXPECT_EQ(rig.worker->result, 1);
@@ -154,10 +156,10 @@ TEST(FetchWorker, FailureTextAndRetryPauseFollowTheMessage) {
     SCOPED_TRACE(c.what);
     WorkerRig rig;
     rig.ticks->SetStep(kStep);
-    rig.Script({Fails(c.message, c.status, c.reason), Completes("body")});
+    rig.directory->Queue({Answer::Fails(c.message, c.status, c.reason), Answer::Body("body")});
     rig.Start();
     ASSERT_TRUE(rig.WaitHandedOver());
-    const auto at = rig.script->TicksAtRequests();
+    const auto at = rig.directory->Log().ticks;
     ASSERT_EQ(at.size(), 2u);
     if (c.pause) {
       EXPECT_TRUE(OnePause(at[1] - at[0]));
@@ -178,10 +180,11 @@ TEST(FetchWorker, RefusalPausesForItsRetryAfterThenWaitsForThePace) {
   TDispatchPacing pacing(200);
   rig.worker->Pacing = &pacing;
   rig.ticks->SetStep(kStep);
-  rig.Script({Fails("Service Unavailable", 503, "Service Unavailable", "10"), Completes("body")});
+  rig.directory->Queue({Answer::Fails("Service Unavailable", 503, "Service Unavailable", "10"),
+                        Answer::Body("body")});
   rig.Start();
   ASSERT_TRUE(rig.WaitHandedOver());
-  const auto at = rig.script->TicksAtRequests();
+  const auto at = rig.directory->Log().ticks;
   ASSERT_EQ(at.size(), 2u);
   EXPECT_GT(at[1] - at[0], 10000u);
   EXPECT_LE(at[1] - at[0], 11500u);
@@ -198,11 +201,11 @@ TEST(FetchWorker, RefusalPausesForItsRetryAfterThenWaitsForThePace) {
 
 TEST(FetchWorker, TerminatedBeforeTheFirstAttemptMakesNoRequestAndNoHandOff) {
   WorkerRig rig;
-  rig.Script({Completes("body")});
+  rig.directory->Queue({Answer::Body("body")});
   rig.worker->Terminate();
   rig.Start();
   ASSERT_TRUE(rig.WaitEnded());
-  EXPECT_EQ(rig.script->Requests(), 0u);
+  EXPECT_EQ(rig.directory->Log().urls.size(), 0u);
   EXPECT_EQ(rig.worker->result, 0);
   EXPECT_EQ(rig.worker->html, "");
   EXPECT_TRUE(rig.Lines().empty());
@@ -213,14 +216,14 @@ TEST(FetchWorker, TerminatedBeforeTheFirstAttemptMakesNoRequestAndNoHandOff) {
 TEST(FetchWorker, TerminatedWhileAttemptsFailGoesOnToTheFifthAndSkipsTheFinalPause) {
   WorkerRig rig;
   rig.ticks->SetStep(kStep);
-  auto first = Fails("Socket is not connected");
+  auto first = Answer::Fails("Socket is not connected");
   first.during = [&] { rig.worker->Terminate(); };
-  rig.Script({first});
-  for (int i = 0; i < 4; ++i) rig.Script({Fails("Socket is not connected")});
+  rig.directory->Queue({first});
+  for (int i = 0; i < 4; ++i) rig.directory->Queue({Answer::Fails("Socket is not connected")});
   rig.Start();
   ASSERT_TRUE(rig.WaitHandedOver());
 
-  const auto at = rig.script->TicksAtRequests();
+  const auto at = rig.directory->Log().ticks;
   ASSERT_EQ(at.size(), 5u);
   // Retry pauses ignore the termination request; only the final pause is skipped.
   for (std::size_t i = 1; i < at.size(); ++i) EXPECT_TRUE(OnePause(at[i] - at[i - 1])) << i;
@@ -234,9 +237,9 @@ TEST(FetchWorker, TerminatedDuringARequestThatSucceedsKeepsTheBodyWithoutHandOff
   {
     SCOPED_TRACE("first attempt");
     WorkerRig rig;
-    auto request = Completes("the body");
+    auto request = Answer::Body("the body");
     request.during = [&] { rig.worker->Terminate(); };
-    rig.Script({request});
+    rig.directory->Queue({request});
     rig.Start();
     ASSERT_TRUE(rig.WaitEnded());
     EXPECT_EQ(rig.worker->html, "the body");
@@ -248,9 +251,9 @@ TEST(FetchWorker, TerminatedDuringARequestThatSucceedsKeepsTheBodyWithoutHandOff
   {
     SCOPED_TRACE("after a failed attempt");
     WorkerRig rig;
-    auto request = Completes("second body");
+    auto request = Answer::Body("second body");
     request.during = [&] { rig.worker->Terminate(); };
-    rig.Script({Fails("Not Found", 404, "Not Found"), request});
+    rig.directory->Queue({Answer::Fails("Not Found", 404, "Not Found"), request});
     rig.Start();
     ASSERT_TRUE(rig.WaitEnded());
     EXPECT_EQ(rig.worker->html, "second body");
@@ -266,7 +269,7 @@ TEST(FetchWorker, HandOffRemovesOnlyItsFirstEntryAndAppendsEvenWhenAbsent) {
     SCOPED_TRACE("absent from the running list");
     WorkerRig rig;
     auto other = std::make_shared<TScrapingThread>();
-    rig.Script({Completes("x")});
+    rig.directory->Queue({Answer::Body("x")});
     rig.listed_as_running = false;
     rig.running.push_back(other);
     rig.Start();
@@ -278,7 +281,7 @@ TEST(FetchWorker, HandOffRemovesOnlyItsFirstEntryAndAppendsEvenWhenAbsent) {
   {
     SCOPED_TRACE("listed twice");
     WorkerRig rig;
-    rig.Script({Completes("x")});
+    rig.directory->Queue({Answer::Body("x")});
     {
       std::lock_guard guard(rig.lock);
       rig.running.push_back(rig.worker);
@@ -295,10 +298,11 @@ TEST(FetchWorker, FailingLogCallEndsTheAttemptsWithPauseAndHandOff) {
   WorkerRig rig;
   rig.ticks->SetStep(kStep);
   rig.ui.Queue()->Shutdown();
-  rig.Script({Fails("Not Found", 404, "Not Found"), Completes("never asked for")});
+  rig.directory->Queue(
+      {Answer::Fails("Not Found", 404, "Not Found"), Answer::Body("never asked for")});
   rig.Start();
   ASSERT_TRUE(rig.WaitHandedOver());
-  const auto at = rig.script->TicksAtRequests();
+  const auto at = rig.directory->Log().ticks;
   ASSERT_EQ(at.size(), 1u);
   EXPECT_TRUE(OnePause(rig.ticks->Peek() - at[0]));
   EXPECT_EQ(rig.worker->result, -1);
@@ -309,13 +313,13 @@ TEST(FetchWorker, FailingLogCallEndsTheAttemptsWithPauseAndHandOff) {
 TEST(FetchWorker, GivesItsClientTheRequestProfileAndTheOriginLine) {
   WorkerRig rig;
   rig.config->HttpTimeout = std::chrono::seconds(7);
-  rig.Script({Fails("Not Found", 404, "Not Found"), Completes("x")});
+  rig.directory->Queue({Answer::Fails("Not Found", 404, "Not Found"), Answer::Body("x")});
   rig.Start();
   ASSERT_TRUE(rig.WaitHandedOver());
 
-  std::lock_guard guard(rig.script->mutex);
-  EXPECT_EQ(rig.script->clients, 1);
-  const auto& settings = *rig.script->settings;
+  const auto seen = rig.directory->Log();
+  EXPECT_EQ(seen.clients, 1);
+  const auto& settings = *seen.settings;
   EXPECT_EQ(settings.Accept, "text/html, */*");
   EXPECT_EQ(settings.Agent,
             "Mozilla/5.0 (Windows NT 6.1; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
@@ -331,45 +335,40 @@ TEST(FetchWorker, GivesItsClientTheRequestProfileAndTheOriginLine) {
   EXPECT_EQ(settings.Proxy, "");
   // Every header block, the retried one too, ends in the one Origin line.
   const std::vector<std::string> expected{"Host: scripted", "Origin: https://site.test"};
-  EXPECT_EQ(rig.script->header_blocks, (std::vector<std::vector<std::string>>{expected, expected}));
-  EXPECT_EQ(rig.script->urls, (std::vector<std::string>{rig.url, rig.url}));
+  EXPECT_EQ(seen.headerBlocks, (std::vector<std::vector<std::string>>{expected, expected}));
+  EXPECT_EQ(seen.urls, (std::vector<std::string>{rig.url, rig.url}));
 }
 
 class ProxyDirectory : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "orgkat-proxy-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
   std::string Write(const std::string& bytes) {
     const auto path = dir_ / "proxy.txt";
     std::ofstream(path, std::ios::binary) << bytes;
     return path.string();
   }
-  std::filesystem::path dir_;
+  TempDir temp_{"orgkat-proxy"};
+  std::filesystem::path dir_ = temp_.FsPath();
 };
 
 TEST_F(ProxyDirectory, WorkerUsesTheFirstLineAsProxy) {
   WorkerRig rig;
   rig.config->ProxyFile = Write("10.0.0.1:3128:x\r\nsecond:1\r\n");
-  rig.Script({Completes("x")});
+  rig.directory->Queue({Answer::Body("x")});
   rig.Start();
   ASSERT_TRUE(rig.WaitHandedOver());
   EXPECT_EQ(rig.worker->proxy, "10.0.0.1:3128:x");
-  std::lock_guard guard(rig.script->mutex);
-  EXPECT_EQ(rig.script->settings->Proxy, "10.0.0.1");
-  EXPECT_EQ(rig.script->settings->ProxyPort, "3128:x");
+  const auto settings = rig.directory->Log().settings;
+  EXPECT_EQ(settings->Proxy, "10.0.0.1");
+  EXPECT_EQ(settings->ProxyPort, "3128:x");
 }
 
 TEST_F(ProxyDirectory, UnreadableProxyFileIsLoggedAndHandedOverAsAFailure) {
   WorkerRig rig;
   rig.config->ProxyFile = dir_.string();  // a directory: it exists but cannot be read as a file
-  rig.Script({Completes("x")});
+  rig.directory->Queue({Answer::Body("x")});
   rig.Start();
   ASSERT_TRUE(rig.WaitHandedOver());
-  EXPECT_EQ(rig.script->Requests(), 0u);
+  EXPECT_EQ(rig.directory->Log().urls.size(), 0u);
   EXPECT_EQ(rig.worker->result, -1);
   EXPECT_FALSE(rig.InRunningList());
   const auto lines = rig.Lines();
@@ -404,31 +403,31 @@ TEST(FetchWorker, CancelEndsTheWorkerPromptlyWithoutHandOff) {
     bool beforeStart;
     std::size_t requests;
     std::size_t lines;
-    ScriptedRequest failure;
+    Answer failure;
   };
-  const auto refused = Fails("Winsock - Connection refused (Error #10061)");
+  const auto refused = Answer::Fails("Winsock - Connection refused (Error #10061)");
   const Case cases[] = {
       {"before the start", true, 0, 0, refused},
       {"in a retry pause", false, 1, 1, refused},
       {"in a refusal's minute-long pause", false, 1, 1,
-       Fails("Too Many Requests", 429, "Too Many Requests", "60")},
+       Answer::Fails("Too Many Requests", 429, "Too Many Requests", "60")},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     WorkerRig rig;  // the counter stands still: no pause ends by itself
-    for (int i = 0; i < 5; ++i) rig.Script({c.failure});
+    for (int i = 0; i < 5; ++i) rig.directory->Queue({c.failure});
     if (c.beforeStart) rig.worker->Cancel();
     rig.Start();
     if (!c.beforeStart) {
-      ASSERT_TRUE(WaitUntil([&] { return rig.script->serve_calls > 0; }));
+      ASSERT_TRUE(WaitUntil([&] { return rig.directory->Log().serveCalls > 0; }));
       rig.worker->Cancel();
     }
     ASSERT_TRUE(rig.WaitEnded());
     EXPECT_FALSE(rig.HandedOver());
     EXPECT_TRUE(rig.InRunningList());
-    EXPECT_EQ(rig.script->Requests(), c.requests);
+    EXPECT_EQ(rig.directory->Log().urls.size(), c.requests);
     EXPECT_EQ(rig.Lines().size(), c.lines);
-    EXPECT_EQ(rig.script->cancels.load(), 1);
+    EXPECT_EQ(rig.directory->Log().cancels, 1);
   }
 }
 

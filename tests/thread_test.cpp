@@ -10,12 +10,14 @@
 
 #include "platform/thread_reservoir.h"
 #include "platform/ui_queue.h"
+#include "tests/fakes/test_ui_thread.h"
 #include "tests/wait_until.h"
 
 namespace orgkat {
 namespace {
 
 using namespace std::chrono_literals;
+using test::TestUiThread;
 using test::WaitUntil;
 
 // A thread whose body the test supplies.

@@ -8,11 +8,13 @@
 #include <thread>
 #include <vector>
 
+#include "tests/fakes/test_ui_thread.h"
 #include "tests/wait_until.h"
 
 namespace orgkat {
 namespace {
 
+using test::TestUiThread;
 using test::WaitUntil;
 
 // A queue bound to the test body's thread, with a count of the wake-ups, so a test knows

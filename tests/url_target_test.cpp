@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <utility>
+
 namespace orgkat {
 namespace {
 
@@ -19,6 +22,15 @@ TEST(UrlTargetTest, SplitsHostPortAndPath) {
   EXPECT_EQ(plain.path, "/");
   EXPECT_EQ(HostLineValue(plain), "h:8080");
   EXPECT_EQ(AbsoluteUrl(plain), "http://h:8080/");
+}
+
+TEST(UrlTargetTest, APortIsDecimalDigitsUpTo65535) {
+  const std::pair<const char*, std::optional<std::uint16_t>> cases[] = {
+      {"443", 443}, {"0", 0},      {"65535", 65535},   {"065535", 65535}, {"65536", {}},
+      {"", {}},     {"+80", {}},   {"-1", {}},         {"80 ", {}},       {"8o", {}},
+      {"0x50", {}}, {"99999", {}}, {"4294967376", {}},
+  };
+  for (const auto& [text, number] : cases) EXPECT_EQ(PortNumber(text), number) << text;
 }
 
 TEST(UrlTargetTest, LocationsAreResolvedAgainstTheCurrentUrl) {

@@ -552,7 +552,8 @@ void WindowTest::StopAfter(int count, int fetched) {
 // A run that misses records ends with an account; Дозапросить fetches exactly those again into
 // the same file.
 void WindowTest::accountOffersToFetchTheMissingRecordsAgain() {
-  directory_->Set(RecordAt(2), test::FakeDirectory::Answer::Failure(503, "Service Unavailable"));
+  directory_->Set(RecordAt(2), test::FakeDirectory::Answer::Fails("Service Unavailable", 503,
+                                                                  "Service Unavailable"));
   MakeForm();
   answers_ << QStringLiteral("Дозапросить");
   // Meanwhile the directory has come back.
@@ -618,7 +619,8 @@ void WindowTest::interruptedRunIsOfferedAtStart() {
 }
 
 void WindowTest::continueAppliesToTheFirstStartOnly() {
-  directory_->Set(RecordAt(2), test::FakeDirectory::Answer::Failure(503, "Service Unavailable"));
+  directory_->Set(RecordAt(2), test::FakeDirectory::Answer::Fails("Service Unavailable", 503,
+                                                                  "Service Unavailable"));
   MakeForm();
   Click(form_->StartButton);
   QTRY_VERIFY_WITH_TIMEOUT(RunEnded(), kRunTimeoutMs);

@@ -12,9 +12,12 @@
 
 #include "app/common/file_places.h"
 #include "app/common/interrupted_run.h"
+#include "platform/code_page.h"
 #include "platform/file_creation.h"
 #include "platform/path_text.h"
+#include "platform/url_target.h"
 #include "scraper/proxy_file.h"
+#include "scraper/record_row.h"
 #include "scraper/request_profile.h"
 #include "scraper/run_comparison.h"
 
@@ -29,20 +32,11 @@ class UsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-std::string Trim(const std::string& text) {
-  const auto first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return {};
-  const auto last = text.find_last_not_of(" \t\r\n");
-  return text.substr(first, last - first + 1);
-}
-
 // The system's resolver takes any number as a port and wraps it into 16 bits, so 99999 would
 // silently become another port.
 bool ValidPort(const std::string& port) {
-  unsigned value = 0;
-  const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), value);
-  return !port.empty() && ec == std::errc() && end == port.data() + port.size() && value >= 1 &&
-         value <= 65535;
+  const auto number = PortNumber(port);
+  return number && *number >= 1;
 }
 
 // A host goes into URLs and header lines: it must be one word without a path, and a port after
@@ -84,15 +78,16 @@ ConfigValues ReadConfigFile(const fs::path& path) {
   while (std::getline(in, line)) {
     ++number;
     // Editors on some systems start a UTF-8 file with a byte-order mark.
-    if (number == 1 && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
+    if (number == 1 && line.starts_with(kUtf8ByteOrderMark))
+      line.erase(0, kUtf8ByteOrderMark.size());
     const auto where = Utf8FromPath(path) + ":" + std::to_string(number) + ": ";
     if (const auto hash = line.find('#'); hash != std::string::npos) line.erase(hash);
-    line = Trim(line);
+    line = TrimValue(line);
     if (line.empty()) continue;
     const auto eq = line.find('=');
     if (eq == std::string::npos) throw UsageError(where + "expected 'key = value'");
-    const auto key = Trim(line.substr(0, eq));
-    const auto value = Trim(line.substr(eq + 1));
+    const auto key = TrimValue(line.substr(0, eq));
+    const auto value = TrimValue(line.substr(eq + 1));
     if (key == "cert_dir" || key == "output_dir") {
       if (value.empty()) throw UsageError(where + key + " is empty");
       // A relative folder is taken from where the file is, not from wherever the program starts.

@@ -13,18 +13,6 @@ namespace orgkat {
 
 namespace {
 
-// Far more names than any real directory holds; a bound keeps a pathological one from spinning.
-constexpr int kMaxAttempts = 100000;
-
-std::string NumberedPath(const std::string& dir, const std::string& prefix, std::int32_t number,
-                         const std::string& suffix) {
-  return dir + prefix + std::to_string(number) + suffix;
-}
-
-[[noreturn]] void ThrowCreateError(const std::string& path, int error) {
-  throw std::runtime_error("Cannot create file \"" + path + "\". " + std::strerror(error));
-}
-
 [[noreturn]] void ThrowFileError(const std::string& what, const std::string& path, int error) {
   throw std::runtime_error(what + " \"" + path + "\". " + std::strerror(error));
 }
@@ -108,18 +96,17 @@ void TruncateFile(const std::string& path, std::uint64_t size) {
   }
 }
 
-OutputFile CreateNumberedFile(const std::string& dir, const std::string& prefix,
-                              std::int32_t number, const std::string& suffix) {
-  const std::string first = NumberedPath(dir, prefix, number, suffix);
-  for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-    std::string path = NumberedPath(dir, prefix, number, suffix);
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd >= 0) return OutputFile(fd, std::move(path));
-    if (errno != EEXIST) ThrowCreateError(path, errno);
-    // Stepping past the largest value wraps like the 32-bit counter it comes from.
-    number = static_cast<std::int32_t>(static_cast<std::uint32_t>(number) + 1u);
+NewFileAttempt CreateNewFile(const std::string& path) {
+  NewFileAttempt attempt;
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd >= 0) {
+    attempt.file = OutputFile(fd, path);
+  } else {
+    const int error = errno;
+    attempt.name_taken = error == EEXIST;
+    attempt.error_text = std::strerror(error);
   }
-  ThrowCreateError(first, EEXIST);
+  return attempt;
 }
 
 bool PathTaken(const std::string& path) {

@@ -12,18 +12,6 @@ namespace orgkat {
 
 namespace {
 
-// Far more names than any real directory holds; a bound keeps a pathological one from spinning.
-constexpr int kMaxAttempts = 100000;
-
-std::string NumberedPath(const std::string& dir, const std::string& prefix, std::int32_t number,
-                         const std::string& suffix) {
-  return dir + prefix + std::to_string(number) + suffix;
-}
-
-[[noreturn]] void ThrowCreateError(const std::string& path, DWORD error) {
-  throw std::runtime_error("Cannot create file \"" + path + "\". " + SystemErrorText(error));
-}
-
 HANDLE AsHandle(OutputFile::Native native) {
   return reinterpret_cast<HANDLE>(native);
 }
@@ -118,24 +106,21 @@ void TruncateFile(const std::string& path, std::uint64_t size) {
   if (!file.CutBack(size)) ThrowFileError("Cannot truncate file", path, GetLastError());
 }
 
-OutputFile CreateNumberedFile(const std::string& dir, const std::string& prefix,
-                              std::int32_t number, const std::string& suffix) {
-  const std::string first = NumberedPath(dir, prefix, number, suffix);
-  for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-    std::string path = NumberedPath(dir, prefix, number, suffix);
-    // CREATE_NEW never replaces a file; FILE_SHARE_READ lets others read, not write, meanwhile.
-    const HANDLE file =
-        CreateFileW(Utf8ToUtf16(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-      return OutputFile(reinterpret_cast<OutputFile::Native>(file), std::move(path));
-    }
-    const DWORD error = GetLastError();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) ThrowCreateError(path, error);
-    // Stepping past the largest value wraps like the 32-bit counter it comes from.
-    number = static_cast<std::int32_t>(static_cast<std::uint32_t>(number) + 1u);
+NewFileAttempt CreateNewFile(const std::string& path) {
+  NewFileAttempt attempt;
+  // CREATE_NEW never replaces a file; FILE_SHARE_READ lets others read, not write, meanwhile.
+  const HANDLE file =
+      CreateFileW(Utf8ToUtf16(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    attempt.file = OutputFile(reinterpret_cast<OutputFile::Native>(file), path);
+    return attempt;
   }
-  ThrowCreateError(first, ERROR_FILE_EXISTS);
+  const DWORD error = GetLastError();
+  attempt.name_taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+  // Either code means the name is taken; its text is always that of ERROR_FILE_EXISTS.
+  attempt.error_text = SystemErrorText(attempt.name_taken ? ERROR_FILE_EXISTS : error);
+  return attempt;
 }
 
 bool PathTaken(const std::string& path) {
