@@ -59,7 +59,10 @@ int main(int argc, char** argv) {
           "ERROR_Connection timed out для https://api.orgkat.example/api/"
           "eduoffices/" +
           std::to_string(i) + ".json";
-      queue->Call([&] { worker->AppendLog(message); });
+      queue->Call([&] {
+        worker->LogMessageText = message;
+        worker->AppendLog();
+      });
     }
     done = true;
   });

@@ -10,13 +10,10 @@ HttpClientSettings RequestSettings(const RunConfig& config) {
       "Chrome/109.0.0.0 Safari/537.36";
   settings.Timeout = config.HttpTimeout;
   settings.RequestLimit = config.HttpRequestLimit;
-  settings.LocationChangeMaxCount = 10;
-  settings.RequestVer = "1.1";
   TlsSettings tls;
   tls.CertFile = config.CertDir + "01cert.pem";
   tls.PrivKeyFile = config.CertDir + "01key.pem";
   tls.PassPhrase = "qwzxkvbn";
-  tls.VerifyPeer = false;
   settings.Tls = tls;
   return settings;
 }

@@ -52,24 +52,25 @@ TScraper::~TScraper() {
   WaitFor();
 }
 
+// Each report reads the fields written just before its call; the blocking call orders both.
 void TScraper::Log(const std::string& message) {
   LogMessageText = message;
-  Synchronize([this, message] { AppendLog(message); });
+  Synchronize([this] { AppendLog(); });
 }
 
 void TScraper::SendResult(const std::string& outcome) {
   result = outcome;
-  Synchronize([this, outcome] { ReportResult(outcome); });
+  Synchronize([this] { ReportResult(); });
 }
 
 void TScraper::SendProgress(std::int32_t position) {
   ProgressBarPosition = position;
-  Synchronize([this, max = ProgressBarMax, position] { UpdateProgress(max, position); });
+  Synchronize([this] { UpdateProgress(); });
 }
 
 void TScraper::SendRunState(bool busy) {
   CursorHourGlass = busy;
-  Synchronize([this, busy] { UpdateRunState(busy); });
+  Synchronize([this] { UpdateRunState(); });
 }
 
 void TScraper::Execute() {
@@ -105,13 +106,13 @@ void TScraper::RunPhases() {
   } else {
     UrlQueue.Assign(std::move(FoundIds), Config->ApiHost);
   }
-  Summary_.RecordsFound = UrlQueue.size();
+  summary_.RecordsFound = UrlQueue.size();
   FoundIds.clear();
   if (UrlQueue.empty()) return;
   if (RunPhase(Phase::Records) != PhaseEnd::Stopped) SendResult("ok");
   {
     std::lock_guard lock(ListsLock);
-    Summary_.Refusals = Pacing.Refusals();
+    summary_.Refusals = Pacing.Refusals();
   }
   CloseRun();
 }
@@ -131,14 +132,14 @@ void TScraper::Guarded(const std::function<void()>& step) {
 }
 
 void TScraper::NoteFailure(const std::string& message) {
-  if (!Summary_.ErrorReported) Summary_.Failure = message;
-  Summary_.ErrorReported = true;
+  if (!summary_.ErrorReported) summary_.Failure = message;
+  summary_.ErrorReported = true;
 }
 
 void TScraper::ReportFailure(const std::string& message) {
   NoteFailure(message);
   result = "ERROR_" + message;
-  Synchronize([this, outcome = result] { ReportError(outcome); });
+  Synchronize([this] { ReportError(); });
 }
 
 TScraper::PhaseEnd TScraper::RunPhase(Phase phase) {
@@ -147,11 +148,11 @@ TScraper::PhaseEnd TScraper::RunPhase(Phase phase) {
     if (phase == Phase::List && Config->Continuation) return TakeContinuedRecords();
     if (phase == Phase::Records && Config->Continuation) {
       ReopenResultFile();
-      Summary_.ResultPath = ResultFile.Path();
+      summary_.ResultPath = ResultFile.Path();
     } else if (phase == Phase::Records) {
       ResultFile.OpenResultFile(Config->OutputDir, Config->Ticks->Now(),
                                 [this](const std::string& message) { Log(message); });
-      Summary_.ResultPath = ResultFile.Path();
+      summary_.ResultPath = ResultFile.Path();
       Journal.Begin(Config->Ticks, ResultFile.Path(), ResultFile.Size(), ListUrl(Config->ApiHost),
                     UrlQueue);
     }
@@ -194,7 +195,7 @@ TScraper::PhaseEnd TScraper::DispatchLoop(Phase phase) {
     std::lock_guard lock(ListsLock);
     for (const auto& worker : *RunningList) worker->Terminate();
   }
-  Summary_.Stopped = true;
+  summary_.Stopped = true;
   AbandonWorkers();
   return PhaseEnd::Stopped;
 }
@@ -204,7 +205,7 @@ TScraper::StepEnd TScraper::DispatchStep() {
   {
     std::lock_guard lock(ListsLock);
     running = RunningList->size();
-    PaceLimited_ = Pacing.Limiting();
+    pace_limited_ = Pacing.Limiting();
   }
   if (static_cast<std::int64_t>(running) >= Limit || UrlQueue.empty()) return StepEnd::Continue;
   if (!PaceAllowsStart()) return StepEnd::Continue;
@@ -279,10 +280,10 @@ void TScraper::Consume(Phase phase, TScrapingThread& worker) {
   std::string text = DecodeBody(std::exchange(worker.html, std::string()));
   if (worker.result != 1) {
     if (phase == Phase::List && worker.result == -1) {
-      Summary_.ListFailure =
+      summary_.ListFailure =
           worker.statusText.substr(worker.statusText.starts_with("ERROR_") ? 6 : 0);
     }
-    if (phase == Phase::Records && worker.result == -1) Summary_.LostUrls.push_back(worker.url);
+    if (phase == Phase::Records && worker.result == -1) summary_.LostUrls.push_back(worker.url);
     if (phase == Phase::Records) Journal.Failed(worker.url);
     return;
   }
@@ -295,7 +296,7 @@ void TScraper::Consume(Phase phase, TScrapingThread& worker) {
       DropRecordWithoutDocument(worker.url, failure.what());
       return;
     }
-    ++Summary_.RowsWritten;
+    ++summary_.RowsWritten;
     Journal.RowWritten(worker.url, ResultFile.Size());
   }
 }
@@ -304,7 +305,7 @@ void TScraper::Consume(Phase phase, TScrapingThread& worker) {
 // automatic pause, the phase goes on with the records still queued, and the record counts as lost.
 // A continued run that meets it again leaves it out without a pause.
 void TScraper::DropRecordWithoutDocument(const std::string& url, const std::string& message) {
-  Summary_.LostUrls.push_back(url);
+  summary_.LostUrls.push_back(url);
   if (Journal.NoRecord(url)) {
     Log("Пропускаем " + url + ": в ответе снова нет записи организации");
     return;
@@ -369,24 +370,24 @@ void TScraper::CloseRun() {
       }
     }
   }
-  if (kept && Summary_.RowsWritten > 0) ReportChanges();
+  if (kept && summary_.RowsWritten > 0) ReportChanges();
   SendProgress(0);
 }
 
 // Both files are closed: the comparison reads them as any later reader would.
 void TScraper::ReportChanges() {
   const auto outcome = CompareWithEarlierRun(ResultFile.Path());
-  Summary_.ChangesLine = outcome.Line;
-  Summary_.ChangesPath = outcome.ReportPath;
+  summary_.ChangesLine = outcome.Line;
+  summary_.ChangesPath = outcome.ReportPath;
   Log(outcome.Line);
 }
 
-void TScraper::AppendLog(const std::string& message) {
-  if (LogsMemo) LogsMemo->AppendLine(LogLine(message));
+void TScraper::AppendLog() {
+  if (LogsMemo) LogsMemo->AppendLine(LogLine(LogMessageText));
 }
 
-void TScraper::UpdateRunState(bool busy) {
-  if (busy) {
+void TScraper::UpdateRunState() {
+  if (CursorHourGlass) {
     LogsMemo->Clear();
     LogsMemo->AppendLine(LogLine("Начинаем работу"));
     StartButton->SetEnabled(false);
@@ -409,27 +410,27 @@ void TScraper::SaveLogFile() {
                                    TickText(ticks) + ".txt"));
       throw;
     }
-    Summary_.LogPath = file.Path();
+    summary_.LogPath = file.Path();
     LogsMemo->AppendLine(LogLine("Работа завершена, лог записан в " + file.Path()));
     const std::string text = Utf8ToSystemCodePage(LogsMemo->Text());
     file.WriteAll(text.data(), text.size());
-    Summary_.LogFileSaved = true;
+    summary_.LogFileSaved = true;
   } catch (const std::exception& failure) {
     if (OnLogFileFailure) OnLogFileFailure(failure.what());
   }
 }
 
-void TScraper::UpdateProgress(std::int32_t max, std::int32_t position) {
-  ProgressBar->SetMax(max);
-  ProgressBar->SetPosition(position);
+void TScraper::UpdateProgress() {
+  ProgressBar->SetMax(ProgressBarMax);
+  ProgressBar->SetPosition(ProgressBarPosition);
   ProgressBar->SetHint(ProgressHintText(ProgressBar->Position(), ProgressBar->Max()));
   ProgressBar->SetShowHint(true);
   if (ProcessPendingEvents) ProcessPendingEvents();
 }
 
-void TScraper::ReportResult(const std::string& outcome) {
-  if (outcome.find("ERROR") != std::string::npos) {
-    ReportError(outcome);
+void TScraper::ReportResult() {
+  if (result.find("ERROR") != std::string::npos) {
+    ReportError();
     LogsMemo->AppendLine(LogLine("Включаем паузу на 30 секунд"));
     ArmResumeTimer();
     // The controller is blocked in this very call; the closed gate holds it here until resumed.
@@ -437,11 +438,11 @@ void TScraper::ReportResult(const std::string& outcome) {
     return;
   }
   LogsMemo->AppendLine(LogLine("Сбор данных завершен"));
-  Summary_.Completed = true;
+  summary_.Completed = true;
 }
 
-void TScraper::ReportError(const std::string& outcome) {
-  LogsMemo->AppendLine(LogLine("Ошибка: " + ErrorMessageOf(outcome)));
+void TScraper::ReportError() {
+  LogsMemo->AppendLine(LogLine("Ошибка: " + ErrorMessageOf(result)));
 }
 
 void TScraper::ArmResumeTimer() {

@@ -43,13 +43,14 @@ class TScraper : public TThread {
   std::int32_t Limit = 5;
   std::shared_ptr<const RunConfig> Config = std::make_shared<RunConfig>();
 
-  // Report operations, run on the UI thread.
-  void AppendLog(const std::string& message);
-  void UpdateRunState(bool busy);
-  void UpdateProgress(std::int32_t max, std::int32_t position);
-  void ReportResult(const std::string& outcome);
-  // The "Ошибка: ..." line of an error outcome alone, for a failure with nothing left to resume.
-  void ReportError(const std::string& outcome);
+  // Report operations, run on the UI thread; each reads the report fields below, written by the
+  // controller just before the UI-thread call that runs it.
+  void AppendLog();       // LogMessageText
+  void UpdateRunState();  // CursorHourGlass
+  void UpdateProgress();  // ProgressBarMax, ProgressBarPosition
+  void ReportResult();    // result
+  // The "Ошибка: ..." line of an error result alone, for a failure with nothing left to resume.
+  void ReportError();
   void ArmResumeTimer();
 
   // Lets the UI thread process its pending events from inside UpdateProgress; set by the front end.
@@ -77,15 +78,15 @@ class TScraper : public TThread {
     std::string ChangesLine;
     std::string ChangesPath;  // the change report written; empty when none was
   };
-  const RunSummary& Summary() const { return Summary_; }
+  const RunSummary& Summary() const { return summary_; }
   // Any thread: whether the directory is limiting the pace of the run's requests right now.
-  bool PaceLimited() const { return PaceLimited_.load(); }
+  bool PaceLimited() const { return pace_limited_.load(); }
 
  protected:
   void Execute() override;
 
  private:
-  // Report fields: the values of the latest UI-thread calls, which carry them themselves.
+  // Report fields: the inputs of the report operations.
   std::string result;
   std::string LogMessageText;
   bool CursorHourGlass = false;
@@ -139,11 +140,11 @@ class TScraper : public TThread {
   TResultFile ResultFile;
   TRunJournal Journal;
   std::string LastDirector;
-  RunSummary Summary_;
+  RunSummary summary_;
   // The directory's pace as the workers report it; guarded by ListsLock. Its base is the two
   // waits between starts.
   TDispatchPacing Pacing{0};
-  std::atomic<bool> PaceLimited_{false};
+  std::atomic<bool> pace_limited_{false};
 };
 
 }  // namespace orgkat

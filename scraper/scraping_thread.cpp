@@ -105,8 +105,8 @@ void TScrapingThread::BeforeHeaderSend(const std::string& /*method*/,
   headers.insert(headers.end(), CustomHeaders.begin(), CustomHeaders.end());
 }
 
-void TScrapingThread::AppendLog(const std::string& message) {
-  if (LogsMemo) LogsMemo->AppendLine(LogLine(message));
+void TScrapingThread::AppendLog() {
+  if (LogsMemo) LogsMemo->AppendLine(LogLine(LogMessageText));
 }
 
 void TScrapingThread::Cancel() {
@@ -118,7 +118,7 @@ void TScrapingThread::Cancel() {
 
 void TScrapingThread::Log(const std::string& message) {
   LogMessageText = message;
-  Synchronize([this, message] { AppendLog(message); });
+  Synchronize([this] { AppendLog(); });
 }
 
 void TScrapingThread::Execute() {

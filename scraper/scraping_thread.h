@@ -51,8 +51,8 @@ class TScrapingThread : public TThread {
 
   // Appends CustomHeaders to a header block about to be sent.
   void BeforeHeaderSend(const std::string& method, std::vector<std::string>& headers);
-  // UI thread: one log line with the message.
-  void AppendLog(const std::string& message);
+  // UI thread: one log line with LogMessageText, written by the worker just before the call.
+  void AppendLog();
 
   // Any thread: the outcome is no longer wanted. Requests termination, ends a request in progress
   // and any pause, so that the owner's join is prompt; the worker ends without a hand-off and
