@@ -280,14 +280,14 @@ std::uint64_t JsonDocument::Store(std::string_view bytes) {
     at = store_.back().get();
     position = static_cast<std::uint64_t>(store_.size() - 1) << kStoreShift;
   } else {
-    if (sharedUsed_ + need > kBlock) {
+    if (shared_used_ + need > kBlock) {
       store_.push_back(std::make_unique_for_overwrite<char[]>(kBlock));
-      sharedBlock_ = store_.size() - 1;
-      sharedUsed_ = 0;
+      shared_block_ = store_.size() - 1;
+      shared_used_ = 0;
     }
-    at = store_[sharedBlock_].get() + sharedUsed_;
-    position = static_cast<std::uint64_t>(sharedBlock_) << kStoreShift | sharedUsed_;
-    sharedUsed_ += need;
+    at = store_[shared_block_].get() + shared_used_;
+    position = static_cast<std::uint64_t>(shared_block_) << kStoreShift | shared_used_;
+    shared_used_ += need;
   }
   std::memcpy(at, prefix, prefixLength);
   if (!bytes.empty()) std::memcpy(at + prefixLength, bytes.data(), bytes.size());
@@ -354,8 +354,8 @@ std::optional<JsonValue> JsonValue::First() const {
 
 std::optional<JsonValue> JsonValue::Next() const {
   const std::size_t next = document_->End(index_);
-  if (next >= parentEnd_) return std::nullopt;
-  return JsonValue(*document_, next, parentEnd_);
+  if (next >= parent_end_) return std::nullopt;
+  return JsonValue(*document_, next, parent_end_);
 }
 
 std::size_t JsonValue::Size() const {

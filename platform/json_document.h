@@ -48,11 +48,11 @@ class JsonValue {
   friend class JsonDocument;
 
   JsonValue(const JsonDocument& document, std::size_t index, std::size_t parentEnd)
-      : document_(&document), index_(index), parentEnd_(parentEnd) {}
+      : document_(&document), index_(index), parent_end_(parentEnd) {}
 
   const JsonDocument* document_;
   std::size_t index_;
-  std::size_t parentEnd_;  // where the enclosing array's elements end
+  std::size_t parent_end_;  // where the enclosing array's elements end
 };
 
 // A parsed document, compact whatever its shape: every value is one 64-bit node in pre-order
@@ -90,8 +90,8 @@ class JsonDocument {
   std::size_t count_ = 0;
   // Shared blocks of 2^kStoreShift bytes, and blocks of their own for long strings.
   std::vector<std::unique_ptr<char[]>> store_;
-  std::size_t sharedBlock_ = 0;
-  std::size_t sharedUsed_ = std::size_t{1} << kStoreShift;
+  std::size_t shared_block_ = 0;
+  std::size_t shared_used_ = std::size_t{1} << kStoreShift;
 };
 
 }  // namespace orgkat

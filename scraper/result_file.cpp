@@ -55,8 +55,8 @@ void TResultFile::Attach(OutputFile file, std::optional<std::uint64_t> size) {
   fill_ = 0;
   // A file opened for appending reports position 0 until its first write, so its owner names the
   // size.
-  rowEnd_ = size ? size : file_.WritePosition();
-  size_ = rowEnd_.value_or(0);
+  row_end_ = size ? size : file_.WritePosition();
+  size_ = row_end_.value_or(0);
 }
 
 void TResultFile::Write(std::string_view text) {
@@ -72,7 +72,7 @@ void TResultFile::Write(std::string_view text) {
 
 void TResultFile::WriteLineBreak() {
   Write("\r\n");
-  if (rowEnd_) rowEnd_ = size_;
+  if (row_end_) row_end_ = size_;
 }
 
 void TResultFile::CloseResultFile() {
@@ -97,11 +97,11 @@ void TResultFile::Flush() {
     file_.WriteAll(buffer_, size);
   } catch (...) {
     // Whatever part of the row reached the file is taken back; the failure is still reported.
-    if (rowEnd_) {
-      if (file_.CutBack(*rowEnd_)) {
-        size_ = *rowEnd_;
+    if (row_end_) {
+      if (file_.CutBack(*row_end_)) {
+        size_ = *row_end_;
       } else {
-        rowEnd_.reset();  // how much of the row reached the file is unknown
+        row_end_.reset();  // how much of the row reached the file is unknown
       }
     }
     throw;

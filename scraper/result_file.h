@@ -54,7 +54,7 @@ class TResultFile {
   OutputFile file_;
   // Bytes in the file, and where its last complete row ends; no row end when it cannot be cut.
   std::uint64_t size_ = 0;
-  std::optional<std::uint64_t> rowEnd_;
+  std::optional<std::uint64_t> row_end_;
   std::string path_;
   char buffer_[1024];
   std::size_t fill_ = 0;

@@ -145,8 +145,8 @@ class EntryReader {
     const auto kind = fields[0];
     if (kind == "found-end") {
       const auto count = fields.size() == 2 ? Number(fields[1]) : std::nullopt;
-      if (foundEnded_ || !count || *count != content_.Found.size()) return where + " is malformed";
-      foundEnded_ = true;
+      if (found_ended_ || !count || *count != content_.Found.size()) return where + " is malformed";
+      found_ended_ = true;
       return {};
     }
     if (kind == "continue") return Continued(fields, where);
@@ -156,15 +156,15 @@ class EntryReader {
       content_.ListUrl = std::move(*url);
       return {};
     }
-    if (kind == "found" && fields.size() == 2 && !foundEnded_) {
+    if (kind == "found" && fields.size() == 2 && !found_ended_) {
       content_.Found.push_back(std::move(*url));
       return {};
     }
-    if (!foundEnded_) return where + " comes before the end of the records found";
+    if (!found_ended_) return where + " comes before the end of the records found";
     return Outcome(kind, fields, std::move(*url), where);
   }
 
-  bool FoundEnded() const { return foundEnded_; }
+  bool FoundEnded() const { return found_ended_; }
 
  private:
   std::uint64_t LastEnd() const {
@@ -174,7 +174,7 @@ class EntryReader {
   std::string Continued(const std::vector<std::string_view>& fields, const std::string& where) {
     const bool wellFormed = fields.size() == 3 && Number(fields[1]) && Number(fields[2]);
     const std::uint64_t keep = wellFormed ? Number(fields[2]).value_or(0) : 0;
-    if (!foundEnded_ || !wellFormed || keep < content_.HeaderEnd) return where + " is malformed";
+    if (!found_ended_ || !wellFormed || keep < content_.HeaderEnd) return where + " is malformed";
     // The continued run cut the result file back to `keep`: rows past it were never there.
     auto& rows = content_.Rows;
     while (!rows.empty() && rows.back().End > keep) rows.pop_back();
@@ -203,7 +203,7 @@ class EntryReader {
   }
 
   JournalContent& content_;
-  bool foundEnded_ = false;
+  bool found_ended_ = false;
 };
 
 // The head line: the result file's name and the end of its header.
@@ -330,7 +330,7 @@ void TRunJournal::Begin(std::shared_ptr<ITickCounter> ticks, const std::string& 
   ticks_ = std::move(ticks);
   path_ = JournalPathOf(csvPath);
   file_ = CreateForAppend(path_);
-  retryOnce_.clear();
+  retry_once_.clear();
   // The head is written in pieces of bounded size, so a long list never sits in memory twice; a
   // head cut short has no "found-end" line and does not check.
   constexpr std::size_t kPiece = 1 << 20;
@@ -349,7 +349,7 @@ void TRunJournal::Begin(std::shared_ptr<ITickCounter> ticks, const std::string& 
   head += Line("found-end " + std::to_string(count));
   file_.WriteAll(head.data(), head.size());
   file_.Sync();
-  lastSync_ = ticks_->Now();
+  last_sync_ = ticks_->Now();
 }
 
 void TRunJournal::Resume(std::shared_ptr<ITickCounter> ticks, const ContinuationPlan& plan) {
@@ -359,7 +359,7 @@ void TRunJournal::Resume(std::shared_ptr<ITickCounter> ticks, const Continuation
   TruncateFile(path_, plan.JournalKeep);
   TruncateFile(plan.CsvPath, plan.CsvKeep);
   file_ = OpenForAppend(path_);
-  retryOnce_ = plan.RetryOnce;
+  retry_once_ = plan.RetryOnce;
   Append("continue " + std::to_string(plan.Remaining.size()) + ' ' + std::to_string(plan.CsvKeep),
          true);
 }
@@ -373,7 +373,7 @@ void TRunJournal::Failed(const std::string& url) {
 }
 
 bool TRunJournal::NoRecord(const std::string& url) {
-  const bool skip = retryOnce_.count(url) > 0;
+  const bool skip = retry_once_.count(url) > 0;
   Append((skip ? "skipped " : "no-record ") + Escaped(url), !skip);
   return skip;
 }
@@ -389,9 +389,9 @@ void TRunJournal::Append(std::string_view entry, bool syncNow) {
   const std::string line = Line(entry);
   file_.WriteAll(line.data(), line.size());
   const std::uint32_t now = ticks_->Now();
-  if (syncNow || now - lastSync_ >= kSyncIntervalMs) {
+  if (syncNow || now - last_sync_ >= kSyncIntervalMs) {
     file_.Sync();
-    lastSync_ = now;
+    last_sync_ = now;
   }
 }
 

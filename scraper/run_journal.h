@@ -124,8 +124,8 @@ class TRunJournal {
   std::shared_ptr<ITickCounter> ticks_;
   OutputFile file_;
   std::string path_;
-  std::set<std::string> retryOnce_;
-  std::uint32_t lastSync_ = 0;
+  std::set<std::string> retry_once_;
+  std::uint32_t last_sync_ = 0;
 };
 
 }  // namespace orgkat

@@ -19,7 +19,7 @@ void TUrlQueue::Assign(std::deque<std::string> urls) {
 void TUrlQueue::Assign(RecordIdList ids, std::string apiHost) {
   clear();
   ids_ = std::move(ids);
-  apiHost_ = std::move(apiHost);
+  api_host_ = std::move(apiHost);
 }
 
 std::string TUrlQueue::PopFront() {
@@ -28,16 +28,16 @@ std::string TUrlQueue::PopFront() {
     urls_.pop_front();
     return url;
   }
-  std::string url = RecordUrl(apiHost_, ids_[nextId_++]);
+  std::string url = RecordUrl(api_host_, ids_[next_id_++]);
   // The list text goes as soon as its last identifier is taken.
-  if (nextId_ == ids_.size()) clear();
+  if (next_id_ == ids_.size()) clear();
   return url;
 }
 
 void TUrlQueue::clear() {
   urls_.clear();
   ids_.clear();
-  nextId_ = 0;
+  next_id_ = 0;
 }
 
 }  // namespace orgkat

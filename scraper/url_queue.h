@@ -24,11 +24,11 @@ class TUrlQueue {
   template <typename Visit>
   void ForEach(Visit&& visit) const {
     for (const auto& url : urls_) visit(url);
-    for (std::size_t i = nextId_; i < ids_.size(); ++i) visit(RecordUrl(apiHost_, ids_[i]));
+    for (std::size_t i = next_id_; i < ids_.size(); ++i) visit(RecordUrl(api_host_, ids_[i]));
   }
 
   bool empty() const { return size() == 0; }
-  std::size_t size() const { return urls_.size() + ids_.size() - nextId_; }
+  std::size_t size() const { return urls_.size() + ids_.size() - next_id_; }
   // The first URL, removed from the queue; the queue must not be empty.
   std::string PopFront();
   void clear();
@@ -36,8 +36,8 @@ class TUrlQueue {
  private:
   std::deque<std::string> urls_;
   RecordIdList ids_;
-  std::size_t nextId_ = 0;
-  std::string apiHost_;
+  std::size_t next_id_ = 0;
+  std::string api_host_;
 };
 
 }  // namespace orgkat

@@ -11,7 +11,7 @@ TRunHandlers::TRunHandlers(Controls controls, std::shared_ptr<const RunConfig> c
                            std::int32_t limit)
     : controls_(std::move(controls)),
       config_(std::move(config)),
-      firstContinuation_(config_->Continuation),
+      first_continuation_(config_->Continuation),
       limit_(limit) {}
 
 TRunHandlers::~TRunHandlers() {
@@ -29,7 +29,7 @@ void TRunHandlers::StartButtonClick() {
   // The start control is disabled only by the run's first report; a second click before it is
   // ignored here.
   if (active_) return;
-  StartRun(std::move(firstContinuation_));
+  StartRun(std::move(first_continuation_));
 }
 
 void TRunHandlers::StartRun(std::shared_ptr<const ContinuationPlan> continuation) {
@@ -79,11 +79,11 @@ void TRunHandlers::WindowStart(IOperatorDialogs& dialogs) {
       return;
     }
   }
-  if (!firstContinuation_) {
+  if (!first_continuation_) {
     if (auto interrupted = FindInterruptedRun(config_->OutputDir)) {
       switch (dialogs.Ask(ContinueQuestion(*interrupted), true)) {
         case IOperatorDialogs::Answer::Yes:
-          firstContinuation_ =
+          first_continuation_ =
               std::make_shared<const ContinuationPlan>(std::move(interrupted->Plan));
           break;
         case IOperatorDialogs::Answer::No:
@@ -98,19 +98,19 @@ void TRunHandlers::WindowStart(IOperatorDialogs& dialogs) {
 
 bool TRunHandlers::CloseRequested(IOperatorDialogs& dialogs) {
   if (!active_) return true;
-  if (closeWhenEnded_) return false;
+  if (close_when_ended_) return false;
   if (dialogs.Ask("Идёт сбор данных. Остановить и закрыть? Собранное сохранится, сбор можно будет "
                   "продолжить.",
                   false) != IOperatorDialogs::Answer::Yes) {
     return false;
   }
-  closeWhenEnded_ = true;
+  close_when_ended_ = true;
   StopButtonClick();
   return false;
 }
 
 void TRunHandlers::ShowRunAccount(const TScraper::RunSummary& summary, IOperatorDialogs& dialogs) {
-  if (closeWhenEnded_ || active_) return;
+  if (close_when_ended_ || active_) return;
   const auto account = AccountOf(summary, *config_, ConfigFile);
   if (account.Text.empty()) return;
   if (dialogs.ShowAccount(account.Text, account.Kind)) {

@@ -45,7 +45,7 @@ class TRunHandlers {
   // yes the run is stopped as by the stop button, and the window closes once it has ended
   // (CloseWhenEnded).
   bool CloseRequested(IOperatorDialogs& dialogs);
-  bool CloseWhenEnded() const { return closeWhenEnded_; }
+  bool CloseWhenEnded() const { return close_when_ended_; }
   // What the window tells at the end of a run that misses records or failed; on Дозапросить the
   // missing records are fetched again into the same result file.
   void ShowRunAccount(const TScraper::RunSummary& summary, IOperatorDialogs& dialogs);
@@ -70,12 +70,12 @@ class TRunHandlers {
   Controls controls_;
   std::shared_ptr<const RunConfig> config_;
   // The run the first start continues; taken by it.
-  std::shared_ptr<const ContinuationPlan> firstContinuation_;
+  std::shared_ptr<const ContinuationPlan> first_continuation_;
   std::int32_t limit_;
   std::shared_ptr<TScraper> active_;
   // The latest run's controller, kept until its thread is joined.
   std::shared_ptr<TScraper> owned_;
-  bool closeWhenEnded_ = false;
+  bool close_when_ended_ = false;
 };
 
 }  // namespace orgkat
