@@ -12,19 +12,17 @@ constexpr std::int32_t kFewRecords = 10;
 
 }  // namespace
 
-void ConsoleProgressBar::SetMax(std::int32_t max) {
-  model_.SetMax(max);
-  Redraw();
-}
-
+// The rate counts from the first position of a records phase.
 void ConsoleProgressBar::SetPosition(std::int32_t position) {
-  model_.SetPosition(position);
   if (position == 0) {
     list_request_ = false;
     origin_.reset();
-  } else if (!list_request_ && !origin_) {
-    origin_.emplace(Clock::now(), model_.Position());
   }
+  ModelledProgressBar::SetPosition(position);
+}
+
+void ConsoleProgressBar::Changed() {
+  if (!list_request_ && !origin_ && Position() != 0) origin_.emplace(Clock::now(), Position());
   Redraw();
 }
 
@@ -65,14 +63,14 @@ std::string ConsoleProgressBar::Line() const {
   view.Phase = held_           ? ProgressView::State::Held
                : list_request_ ? ProgressView::State::ListRequest
                                : ProgressView::State::Records;
-  view.Position = model_.Position();
-  view.Max = model_.Max();
+  view.Position = Position();
+  view.Max = Max();
   if (show_hint_) view.Hint = hint_;
   view.Width = width_;
   view.Limited = limited_;
-  if (origin_ && model_.Position() - origin_->second >= kFewRecords) {
+  if (origin_ && Position() - origin_->second >= kFewRecords) {
     const std::chrono::duration<double> elapsed = Clock::now() - origin_->first;
-    if (elapsed.count() > 0) view.Rate = (model_.Position() - origin_->second) / elapsed.count();
+    if (elapsed.count() > 0) view.Rate = (Position() - origin_->second) / elapsed.count();
   }
   return FormatProgressLine(view);
 }

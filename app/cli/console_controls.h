@@ -14,16 +14,13 @@ namespace orgkat {
 
 // The progress bar of the console: one line on standard error, drawn only when that is a terminal,
 // never wider than the terminal (see FormatProgressLine).
-class ConsoleProgressBar final : public IProgressBar {
+class ConsoleProgressBar final : public ModelledProgressBar {
  public:
   using Clock = std::chrono::steady_clock;
 
   explicit ConsoleProgressBar(bool draw) : draw_(draw) {}
 
-  void SetMax(std::int32_t max) override;
   void SetPosition(std::int32_t position) override;
-  std::int32_t Max() const override { return model_.Max(); }
-  std::int32_t Position() const override { return model_.Position(); }
   void SetHint(const std::string& hint) override;
   void SetShowHint(bool show) override;
 
@@ -43,7 +40,8 @@ class ConsoleProgressBar final : public IProgressBar {
   void Redraw();
 
  private:
-  ProgressModel model_;
+  void Changed() override;
+
   std::string hint_;
   bool show_hint_ = false;
   bool list_request_ = false;

@@ -63,13 +63,7 @@ GradientProgressBar::~GradientProgressBar() {
   }
 }
 
-void GradientProgressBar::SetMax(std::int32_t max) {
-  model_.SetMax(max);
-  if (window_ != nullptr) InvalidateRect(window_, nullptr, FALSE);
-}
-
-void GradientProgressBar::SetPosition(std::int32_t position) {
-  model_.SetPosition(position);
+void GradientProgressBar::Changed() {
   if (window_ != nullptr) InvalidateRect(window_, nullptr, FALSE);
 }
 
@@ -96,7 +90,7 @@ void GradientProgressBar::Paint() {
   GetClientRect(window_, &client);
   FillRect(dc, &client, GetSysColorBrush(COLOR_BTNFACE));
   const LONG width = client.right - client.left;
-  const auto filled = static_cast<LONG>(std::lround(model_.Fraction() * width));
+  const auto filled = static_cast<LONG>(std::lround(Fraction() * width));
   if (filled > 0) {
     // The gradient spans the whole bar, so a colour stays at its place while the bar fills.
     TRIVERTEX vertices[2] = {Vertex(client.left, client.top, kStartColour),
@@ -121,9 +115,9 @@ LRESULT CALLBACK GradientProgressBar::WindowProc(HWND window, UINT message, WPAR
     case WM_ERASEBKGND:
       return 1;
     case PBM_GETPOS:
-      return self->model_.Position();
+      return self->Position();
     case PBM_GETRANGE:
-      return wparam != 0 ? 0 : self->model_.Max();
+      return wparam != 0 ? 0 : self->Max();
     case WM_NCDESTROY:
       self->window_ = nullptr;
       self->tooltip_ = nullptr;

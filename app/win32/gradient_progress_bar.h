@@ -13,7 +13,7 @@ namespace orgkat {
 // colour, and a tooltip for its hover text. The hover text is also the control's window text and
 // PBM_GETPOS / PBM_GETRANGE answer as a common progress bar does, so tools that read controls
 // (screen readers, the window test) see both.
-class GradientProgressBar final : public IProgressBar {
+class GradientProgressBar final : public ModelledProgressBar {
  public:
   GradientProgressBar(HWND parent, int id, HINSTANCE instance);
   GradientProgressBar(const GradientProgressBar&) = delete;
@@ -22,20 +22,16 @@ class GradientProgressBar final : public IProgressBar {
 
   HWND Handle() const { return window_; }
 
-  void SetMax(std::int32_t max) override;
-  void SetPosition(std::int32_t position) override;
-  std::int32_t Max() const override { return model_.Max(); }
-  std::int32_t Position() const override { return model_.Position(); }
   void SetHint(const std::string& hint) override;
   void SetShowHint(bool show) override;
 
  private:
+  void Changed() override;
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
   void Paint();
 
   HWND window_ = nullptr;
   HWND tooltip_ = nullptr;
-  ProgressModel model_;
   std::wstring hint_;
 };
 

@@ -30,17 +30,7 @@ std::string QtLogView::Text() const {
 }
 
 QtProgressBar::QtProgressBar(QProgressBar* bar) : bar_(bar) {
-  Show();
-}
-
-void QtProgressBar::SetMax(std::int32_t max) {
-  model_.SetMax(max);
-  Show();
-}
-
-void QtProgressBar::SetPosition(std::int32_t position) {
-  model_.SetPosition(position);
-  Show();
+  Changed();
 }
 
 void QtProgressBar::SetHint(const std::string& hint) {
@@ -53,16 +43,16 @@ void QtProgressBar::SetShowHint(bool show) {
   ShowHint();
 }
 
-void QtProgressBar::Show() {
+void QtProgressBar::Changed() {
   if (!bar_) return;
   // QProgressBar shows a busy animation when its range is empty; an empty bar is wanted instead.
-  if (model_.Max() == 0) {
+  if (Max() == 0) {
     bar_->setRange(0, 1);
     bar_->setValue(0);
     return;
   }
-  bar_->setRange(0, model_.Max());
-  bar_->setValue(model_.Position());
+  bar_->setRange(0, Max());
+  bar_->setValue(Position());
 }
 
 void QtProgressBar::ShowHint() {

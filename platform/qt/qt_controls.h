@@ -28,22 +28,17 @@ class QtLogView final : public ILogView {
   QPointer<QPlainTextEdit> edit_;
 };
 
-class QtProgressBar final : public IProgressBar {
+class QtProgressBar final : public ModelledProgressBar {
  public:
   explicit QtProgressBar(QProgressBar* bar);
-  void SetMax(std::int32_t max) override;
-  void SetPosition(std::int32_t position) override;
-  std::int32_t Max() const override { return model_.Max(); }
-  std::int32_t Position() const override { return model_.Position(); }
   void SetHint(const std::string& hint) override;
   void SetShowHint(bool show) override;
 
  private:
-  void Show();
+  void Changed() override;
   void ShowHint();
 
   QPointer<QProgressBar> bar_;
-  ProgressModel model_;
   QString hint_;
   bool show_hint_ = false;
 };
