@@ -6,6 +6,8 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/conventions_cache.h"
+
 namespace orgkat {
 namespace {
 
@@ -35,28 +37,19 @@ class TimeConventions {
   locale_t handle_;
 };
 
-std::mutex conventions_mutex;
-std::shared_ptr<const TimeConventions> conventions;
-
-std::shared_ptr<const TimeConventions> Conventions() {
-  std::lock_guard lock(conventions_mutex);
-  if (!conventions) conventions = std::make_shared<TimeConventions>();
-  return conventions;
-}
+ConventionsCache<TimeConventions> conventions;
 
 }  // namespace
 
 void LoadLocaleConventions() {
-  auto fresh = std::make_shared<const TimeConventions>();
-  std::lock_guard lock(conventions_mutex);
-  conventions = std::move(fresh);
+  conventions.Reload();
 }
 
 std::string TimestampText(std::chrono::system_clock::time_point when) {
   const time_t seconds = std::chrono::system_clock::to_time_t(when);
   tm fields{};
   localtime_r(&seconds, &fields);
-  const auto locale = Conventions();
+  const auto locale = conventions.Get();
   std::string text = locale->Format("%x", fields);
   if (fields.tm_hour != 0 || fields.tm_min != 0 || fields.tm_sec != 0) {
     text += ' ';

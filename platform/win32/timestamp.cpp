@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/conventions_cache.h"
 #include "platform/win32/utf16.h"
 
 namespace orgkat {
@@ -25,14 +26,7 @@ struct TimeConventions {
   std::wstring LongTime = LocaleText(LOCALE_STIMEFORMAT, L"H:mm:ss");
 };
 
-std::mutex conventions_mutex;
-std::shared_ptr<const TimeConventions> conventions;
-
-std::shared_ptr<const TimeConventions> Conventions() {
-  std::lock_guard lock(conventions_mutex);
-  if (!conventions) conventions = std::make_shared<TimeConventions>();
-  return conventions;
-}
+ConventionsCache<TimeConventions> conventions;
 
 SYSTEMTIME LocalTime(std::chrono::system_clock::time_point when) {
   using FileTimeUnits = std::chrono::duration<std::int64_t, std::ratio<1, 10000000>>;
@@ -64,14 +58,12 @@ std::wstring TimeText(const SYSTEMTIME& when, const std::wstring& format) {
 }  // namespace
 
 void LoadLocaleConventions() {
-  auto fresh = std::make_shared<const TimeConventions>();
-  std::lock_guard lock(conventions_mutex);
-  conventions = std::move(fresh);
+  conventions.Reload();
 }
 
 std::string TimestampText(std::chrono::system_clock::time_point when) {
   const SYSTEMTIME local = LocalTime(when);
-  const auto formats = Conventions();
+  const auto formats = conventions.Get();
   std::wstring text = DateText(local, formats->ShortDate);
   if (local.wHour != 0 || local.wMinute != 0 || local.wSecond != 0) {
     text += L' ';
