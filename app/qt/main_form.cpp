@@ -14,22 +14,19 @@
 #include <QTimer>
 #include <utility>
 
+#include "app/common/form_layout.h"
 #include "platform/qt/qt_controls.h"
 #include "platform/timestamp.h"
 
 namespace orgkat {
 namespace {
 
-// Layout at 96 dpi; Qt scales it on other densities.
-constexpr int kClientWidth = 535;
-constexpr int kClientHeight = 424;
-constexpr int kMargin = 8;
-constexpr int kLogTop = 96;
-constexpr int kLogBottomGap = kClientHeight - kLogTop - 305;  // to the window's bottom edge
-constexpr int kProgressHeight = 17;
-// Small enough for any screen, large enough that every button and a few log lines stay visible.
-constexpr int kMinimumWidth = 277 + 75 + kMargin;
-constexpr int kMinimumHeight = kLogTop + 60 + kLogBottomGap;
+// Qt scales the layout on other densities than 96 dpi.
+using namespace form_layout;
+
+QRect RectOf(const Place& place) {
+  return QRect(place.Left, place.Top, place.Width, place.Height);
+}
 
 // Tahoma where the system has it, otherwise the closest sans-serif face at hand.
 QFont TahomaFont(int pointSize) {
@@ -69,13 +66,13 @@ TMainForm::TMainForm(FrontEndOptions options, QWidget* parent) : QWidget(parent)
   LogsMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
   Label2 = new QLabel(QStringLiteral("Логи"), this);
-  Label2->move(kMargin, 77);
+  Label2->move(kLabelLeft, kLabelTop);
   Label2->adjustSize();
 
-  StartButton = MakeButton("СТАРТ", QRect(183, 8, 169, 37), this);
+  StartButton = MakeButton("СТАРТ", RectOf(kStartButton), this);
   StartButton->setFont(TahomaFont(14));
-  StopButton = MakeButton("стоп", QRect(277, 51, 75, 25), this);
-  PauseButton = MakeButton("пауза", QRect(183, 51, 75, 25), this);
+  StopButton = MakeButton("стоп", RectOf(kStopButton), this);
+  PauseButton = MakeButton("пауза", RectOf(kPauseButton), this);
   setTabOrder(StartButton, PauseButton);
   setTabOrder(PauseButton, StopButton);
   setTabOrder(StopButton, LogsMemo);

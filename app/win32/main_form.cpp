@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/common/form_layout.h"
 #include "app/win32/control_ids.h"
 #include "app/win32/gradient_progress_bar.h"
 #include "app/win32/win32_controls.h"
@@ -16,25 +17,12 @@
 namespace orgkat {
 namespace {
 
-// Layout in pixels at 96 dpi.
-constexpr int kClientWidth = 535;
-constexpr int kClientHeight = 424;
-constexpr int kMargin = 8;
-constexpr int kLogTop = 96;
-constexpr int kLogBottomGap = kClientHeight - kLogTop - 305;  // to the window's bottom edge
-constexpr int kProgressHeight = 17;
-constexpr int kLabelLeft = 8;
-constexpr int kLabelTop = 77;
-constexpr RECT kStartButton{183, 8, 183 + 169, 8 + 37};
-constexpr RECT kPauseButton{183, 51, 183 + 75, 51 + 25};
-constexpr RECT kStopButton{277, 51, 277 + 75, 51 + 25};
+using namespace form_layout;
+
 // Character heights of the fonts: 8 pt for the window, 14 pt for the start button.
 constexpr int kFontHeight = 11;
 constexpr int kStartFontHeight = 19;
 
-// Small enough for any screen, large enough that every button and a few log lines stay visible.
-constexpr int kMinimumWidth = 277 + 75 + kMargin;
-constexpr int kMinimumHeight = kLogTop + 60 + kLogBottomGap;
 // Posted when a run has ended, so that its account is shown from the message loop.
 constexpr UINT kRunEndedMessage = WM_APP + 1;
 
@@ -163,9 +151,9 @@ void TMainForm::ApplyDpi() {
   font_ = std::move(font);
   start_font_ = std::move(start_font);
 
-  auto place = [this](HWND control, const RECT& at96) {
-    SetWindowPos(control, nullptr, Scale(at96.left), Scale(at96.top), Scale(at96.right - at96.left),
-                 Scale(at96.bottom - at96.top), SWP_NOZORDER | SWP_NOACTIVATE);
+  auto place = [this](HWND control, const Place& at96) {
+    SetWindowPos(control, nullptr, Scale(at96.Left), Scale(at96.Top), Scale(at96.Width),
+                 Scale(at96.Height), SWP_NOZORDER | SWP_NOACTIVATE);
   };
   place(StartButton, kStartButton);
   place(PauseButton, kPauseButton);
