@@ -362,7 +362,7 @@ TEST(CommandLineTest, GivesTheTypedValuesOfTheOptionsGivenWithoutLookingAtFiles)
   ASSERT_TRUE(compare.Given) << compare.Ended.Text;
   EXPECT_EQ(compare.Given->Compare, (std::array<std::string, 2>{"a.csv", "b.csv"}));
   const auto help = ParseCommandLine("orgkat", {"--help"}, "/program/", "the place\n");
-  EXPECT_TRUE(help.Ended.Text.ends_with("the place\n")) << help.Ended.Text;
+  EXPECT_NE(help.Ended.Text.find("\nthe place\n"), std::string::npos) << help.Ended.Text;
   EXPECT_NE(help.Ended.Text.find("/program/proxy.txt"), std::string::npos) << help.Ended.Text;
   const auto limit = ParseCommandLine("orgkat", {"--limit", "0"}, "/program/", "");
   EXPECT_EQ(limit.Ended.Text, "orgkat: --limit must be a whole number of 1 or more, not '0'\n");
@@ -374,8 +374,10 @@ TEST_F(OptionsTest, ResolvingTakesTheConfigurationFileItIsGiven) {
   fs::create_directories(dir_ / "elsewhere" / "certs");
   const auto file = dir_ / "elsewhere" / "site.conf";
   std::ofstream(file) << "site_host = s.test\ncert_dir = certs\n";
-  const auto outcome = ResolveOptions("orgkat-cli", {.ApiHost = "a.test", .Limit = 3}, program_dir_,
-                                      folders_, file.string());
+  CommandLine given;
+  given.ApiHost = "a.test";
+  given.Limit = 3;
+  const auto outcome = ResolveOptions("orgkat-cli", given, program_dir_, folders_, file.string());
   ASSERT_TRUE(outcome.Options) << outcome.Text;
   EXPECT_EQ(outcome.Options->Config.ApiHost, "a.test");
   EXPECT_EQ(outcome.Options->Config.SiteHost, "s.test");
