@@ -16,7 +16,6 @@ HttpClientSettings RequestSettings(const RunConfig& config) {
   tls.CertFile = config.CertDir + "01cert.pem";
   tls.PrivKeyFile = config.CertDir + "01key.pem";
   tls.PassPhrase = "qwzxkvbn";
-  tls.VerifyPeer = false;
   settings.Tls = tls;
   return settings;
 }
