@@ -16,7 +16,6 @@ struct TlsSettings {
   std::string CertFile = "01cert.pem";  // relative names: opened in the working directory
   std::string PrivKeyFile = "01key.pem";
   std::string PassPhrase;
-  bool VerifyPeer = false;
 };
 
 // Sets up a TLS context as a worker's first handshake will, with the files as they are now. Empty

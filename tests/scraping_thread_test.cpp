@@ -331,7 +331,6 @@ TEST(FetchWorker, GivesItsClientTheRequestProfileAndTheOriginLine) {
   EXPECT_EQ(settings.Tls->CertFile, "01cert.pem");
   EXPECT_EQ(settings.Tls->PrivKeyFile, "01key.pem");
   EXPECT_EQ(settings.Tls->PassPhrase, "qwzxkvbn");
-  EXPECT_FALSE(settings.Tls->VerifyPeer);
   EXPECT_EQ(settings.Proxy, "");
   // Every header block, the retried one too, ends in the one Origin line.
   const std::vector<std::string> expected{"Host: scripted", "Origin: https://site.test"};

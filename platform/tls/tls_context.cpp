@@ -90,11 +90,9 @@ ssl::context TlsContext::Build() const {
   if (SSL_CTX_set_max_proto_version(native, TLS1_3_VERSION) != 1) {
     throw TlsSetupError("Can't set the highest protocol version");
   }
-  context.set_verify_mode(settings_.VerifyPeer ? ssl::verify_peer : ssl::verify_none);
-  if (!settings_.VerifyPeer) {
-    SSL_CTX_set_verify_depth(native, 0);
-    SSL_CTX_set_cert_verify_callback(native, &AcceptWithoutChecking, nullptr);
-  }
+  context.set_verify_mode(ssl::verify_none);
+  SSL_CTX_set_verify_depth(native, 0);
+  SSL_CTX_set_cert_verify_callback(native, &AcceptWithoutChecking, nullptr);
   if (SSL_CTX_set_cipher_list(native, kCipherList) != 1) {
     throw TlsSetupError("Can't set the cipher list");
   }
