@@ -9,8 +9,8 @@
 #include <boost/beast/core/error.hpp>
 #include <boost/beast/http/field.hpp>
 
-#include "platform/http_client_impl.h"
-#include "platform/http_request_headers.h"
+#include "platform/http/http_client_impl.h"
+#include "platform/http/http_request_headers.h"
 
 namespace orgkat {
 

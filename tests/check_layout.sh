@@ -16,5 +16,5 @@ breach "the run's logic includes a toolkit or a library of the seams' inside" \
 breach "a seam header shows a library of the platform's inside" "$third_party" \
   --include='*.h' platform/*.h platform/posix platform/win32
 breach "a front end reaches inside the platform library" \
-  '#include *[<"](platform/tls/|boost/|asio|openssl/|nlohmann/)' app/
+  '#include *[<"](platform/tls/|platform/http/|boost/|asio|openssl/|nlohmann/)' app/
 exit $status

@@ -4,7 +4,7 @@
 #include <boost/beast/http/error.hpp>
 #include <boost/beast/http/field.hpp>
 
-#include "platform/http_client_impl.h"
+#include "platform/http/http_client_impl.h"
 
 namespace orgkat::asio_http {
 

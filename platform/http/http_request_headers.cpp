@@ -1,4 +1,4 @@
-#include "platform/http_request_headers.h"
+#include "platform/http/http_request_headers.h"
 
 #include <string_view>
 

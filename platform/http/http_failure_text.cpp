@@ -1,8 +1,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "platform/http/http_failure.h"
 #include "platform/http_client.h"
-#include "platform/http_failure.h"
 #include "platform/winsock_errors.h"
 
 namespace orgkat {

@@ -1,5 +1,5 @@
-#include "platform/http_client_impl.h"
-#include "platform/http_request_headers.h"
+#include "platform/http/http_client_impl.h"
+#include "platform/http/http_request_headers.h"
 
 namespace orgkat::asio_http {
 

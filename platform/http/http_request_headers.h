@@ -4,8 +4,8 @@
 #include <variant>
 #include <vector>
 
+#include "platform/http/http_failure.h"
 #include "platform/http_client.h"
-#include "platform/http_failure.h"
 #include "platform/url_target.h"
 
 namespace orgkat::asio_http {

@@ -15,9 +15,9 @@
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 
+#include "platform/http/http_failure.h"
+#include "platform/http/http_response_parser.h"
 #include "platform/http_client.h"
-#include "platform/http_failure.h"
-#include "platform/http_response_parser.h"
 #include "platform/tls/tls_context.h"
 #include "platform/url_target.h"
 

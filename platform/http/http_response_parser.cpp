@@ -1,4 +1,4 @@
-#include "platform/http_response_parser.h"
+#include "platform/http/http_response_parser.h"
 
 #include <boost/asio/buffer.hpp>
 

@@ -5,7 +5,7 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core/error.hpp>
 
-#include "platform/http_client_impl.h"
+#include "platform/http/http_client_impl.h"
 
 namespace orgkat::asio_http {
 
