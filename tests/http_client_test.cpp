@@ -175,6 +175,9 @@ TEST_F(HttpClientTest, OutcomeFollowsTheStatus) {
       {"HTTP/1.1 304 Not Modified", true, 304, "Not Modified"},
       {"HTTP/1.1 404 Not Found", false, 404, "Not Found"},
       {"HTTP/1.1 404 ", false, 404, ""},
+      // The reason phrase as the server sent it, whatever the status's usual one.
+      {"HTTP/1.1 404 Gone Away", false, 404, "Gone Away"},
+      {"HTTP/1.1 200 ", true, 200, ""},
       {"HTTP/1.1 400 Bad Request", false, 400, "Bad Request"},
       {"HTTP/1.1 403 Forbidden", false, 403, "Forbidden"},
       {"HTTP/1.1 500 Internal Server Error", false, 500, "Internal Server Error"},
