@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <array>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -336,56 +335,19 @@ TEST_F(OptionsTest, HelpAndVersionEndWithStatusZeroAndUnknownOptionsWithTwo) {
   EXPECT_NE(unknown.Text.find("frobnicate"), std::string::npos) << unknown.Text;
 }
 
-// The command line alone: nothing it names is looked at yet, so missing files are no error here.
-TEST(CommandLineTest, GivesTheTypedValuesOfTheOptionsGivenWithoutLookingAtFiles) {
-  const auto parsed =
-      ParseCommandLine("orgkat-cli",
-                       {"--output-dir", "/missing/out", "--cert-dir=missing", "--proxy-file", "",
-                        "--limit", "7", "--timeout", "2.5", "--continue", "--no-open"},
-                       "/program/", "the configuration's place\n");
+// The command line alone looks at no file: folders that are missing are no error yet, and comparing
+// reads no other option.
+TEST(CommandLineTest, ParsingLooksAtNoFile) {
+  const auto parsed = ParseCommandLine(
+      "orgkat-cli", {"--output-dir", "/missing/out", "--cert-dir=missing", "--continue"},
+      "/program/", "the configuration's place\n");
   ASSERT_TRUE(parsed.Given) << parsed.Ended.Text;
-  const auto& given = *parsed.Given;
-  EXPECT_EQ(given.OutputDir, "/missing/out");
-  EXPECT_EQ(given.CertDir, "missing");
-  EXPECT_EQ(given.ProxyFile, "") << "named, though empty: the default file must then exist";
-  EXPECT_EQ(given.Limit, 7);
-  EXPECT_EQ(given.TimeoutSeconds, 2.5);
-  EXPECT_EQ(given.Continue, "");
-  EXPECT_TRUE(given.NoOpen);
-  for (const auto& absent : {given.ApiHost, given.SiteHost}) EXPECT_FALSE(absent);
-  EXPECT_FALSE(given.RequestLimitSeconds);
-  EXPECT_FALSE(given.Compare);
-
-  // Comparing reads no other option, so a limit that would be refused does not count.
+  EXPECT_EQ(parsed.Given->OutputDir, "/missing/out");
   const auto compare = ParseCommandLine(
       "orgkat-cli", {"--compare", "a.csv", "b.csv", "--limit", "0"}, "/program/", "");
   ASSERT_TRUE(compare.Given) << compare.Ended.Text;
-  EXPECT_EQ(compare.Given->Compare, (std::array<std::string, 2>{"a.csv", "b.csv"}));
   const auto help = ParseCommandLine("orgkat", {"--help"}, "/program/", "the place\n");
   EXPECT_NE(help.Ended.Text.find("\nthe place\n"), std::string::npos) << help.Ended.Text;
-  EXPECT_NE(help.Ended.Text.find("/program/proxy.txt"), std::string::npos) << help.Ended.Text;
-  const auto limit = ParseCommandLine("orgkat", {"--limit", "0"}, "/program/", "");
-  EXPECT_EQ(limit.Ended.Text, "orgkat: --limit must be a whole number of 1 or more, not '0'\n");
-  EXPECT_TRUE(limit.Ended.OnStandardError);
-}
-
-// Resolving alone: the configuration file is the one it is handed, wherever that is.
-TEST_F(OptionsTest, ResolvingTakesTheConfigurationFileItIsGiven) {
-  fs::create_directories(dir_ / "elsewhere" / "certs");
-  const auto file = dir_ / "elsewhere" / "site.conf";
-  std::ofstream(file) << "site_host = s.test\ncert_dir = certs\n";
-  CommandLine given;
-  given.ApiHost = "a.test";
-  given.Limit = 3;
-  const auto outcome = ResolveOptions("orgkat-cli", given, program_dir_, folders_, file.string());
-  ASSERT_TRUE(outcome.Options) << outcome.Text;
-  EXPECT_EQ(outcome.Options->Config.ApiHost, "a.test");
-  EXPECT_EQ(outcome.Options->Config.SiteHost, "s.test");
-  EXPECT_EQ(outcome.Options->Config.CertDir,
-            (dir_ / "elsewhere" / "certs").string() + PathSeparator());
-  EXPECT_EQ(outcome.Options->Limit, 3);
-  EXPECT_EQ(outcome.Options->ConfigFile, file.string());
-  EXPECT_EQ(outcome.Options->Config.OutputDir, program_dir_);
 }
 
 }  // namespace
