@@ -49,6 +49,10 @@ class Child {
     const std::string cwd = dir.string();
     const std::string out = out_.string();
     const std::string err = err_.string();
+    // Emptied before the fork: a child of the same name before this one must not be read as this
+    // one's output while the new child has yet to open its files.
+    std::ofstream(out_, std::ios::trunc);
+    std::ofstream(err_, std::ios::trunc);
     pid_ = fork();
     if (pid_ == 0) {
       if (chdir(cwd.c_str()) != 0) _exit(126);
