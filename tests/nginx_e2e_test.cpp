@@ -9,9 +9,12 @@
 #include <cstdlib>
 
 #include "tests/demo_run_rig.h"
+#include "tests/free_port.h"
 
 namespace orgkat {
 namespace {
+
+using test::FreePort;
 
 using namespace std::chrono_literals;
 using test::CsvRows;
@@ -32,19 +35,6 @@ bool Connects(int port) {
   const bool open = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
   close(fd);
   return open;
-}
-
-// A port nobody listens on right now.
-int FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t size = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  close(fd);
-  return ntohs(address.sin_port);
 }
 
 class NginxRun : public test::DemoRun {

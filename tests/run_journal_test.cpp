@@ -15,6 +15,7 @@
 
 #include "platform/checksum.h"
 #include "platform/path_text.h"
+#include "tests/run_texts.h"
 #include "tests/temp_dir.h"
 
 namespace orgkat {
@@ -29,11 +30,9 @@ TUrlQueue Queued(std::deque<std::string> urls) {
 
 using ::testing::HasSubstr;
 
-// One journal line as the writer makes it: the entry, a space, its CRC-32 and LF.
+// One journal line as the writer makes it.
 std::string Line(const std::string& entry) {
-  char digits[9];
-  std::snprintf(digits, sizeof digits, "%08x", static_cast<unsigned>(Crc32(entry)));
-  return entry + ' ' + digits + '\n';
+  return test::JournalLine(entry);
 }
 
 // Found records a, b and c of a run whose result file is /o/data7.csv.

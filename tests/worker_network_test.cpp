@@ -7,11 +7,14 @@
 #include <chrono>
 
 #include "scraper/scraping_thread.h"
+#include "tests/free_port.h"
 #include "tests/support/scripted_server.h"
 #include "tests/worker_rig.h"
 
 namespace orgkat {
 namespace {
+
+using test::FreePort;
 
 using test::IsLogLineOf;
 using test::WorkerRig;
@@ -24,19 +27,6 @@ void UseRealClient(WorkerRig& rig) {
   rig.config->Ticks = SystemTicks();
   rig.config->RetryPauseMs = kShortPauseMs;
   rig.config->HttpTimeout = std::chrono::seconds(20);
-}
-
-// A port on which nothing listens: bound once, then closed again.
-std::uint16_t FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
 }
 
 TEST(FetchWorkerOnTheNetwork, ServerAnsweringNotFoundFiveTimes) {
