@@ -14,6 +14,13 @@ std::int32_t Elapsed(std::uint32_t earlier, std::uint32_t later) {
   return static_cast<std::int32_t>(later - earlier);
 }
 
+// The later of two moments on the wrapping counter; either may be absent.
+std::optional<std::uint32_t> Later(const std::optional<std::uint32_t>& a,
+                                   const std::optional<std::uint32_t>& b) {
+  if (!a || (b && Elapsed(*a, *b) > 0)) return b;
+  return a;
+}
+
 // The gap from an earlier request to one sent at `sent`; empty when there is none before it.
 std::optional<std::uint32_t> GapSince(const std::optional<std::uint32_t>& earlier,
                                       std::uint32_t sent) {
@@ -23,8 +30,13 @@ std::optional<std::uint32_t> GapSince(const std::optional<std::uint32_t>& earlie
 
 }  // namespace
 
-void TDispatchPacing::Sent(std::uint32_t now) {
-  if (!last_sent_ || Elapsed(*last_sent_, now) > 0) last_sent_ = now;
+void TDispatchPacing::Sent(std::uint32_t now, std::optional<std::uint32_t> setup_ms) {
+  if (!last_sent_ || Elapsed(*last_sent_, now) > 0) {
+    previous_sent_ = last_sent_;
+    last_sent_ = now;
+  }
+  // The lead follows the slowest recent set-up, so a header seldom misses its turn.
+  if (setup_ms) lead_ = std::max(*setup_ms, lead_ - lead_ / 8);
 }
 
 void TDispatchPacing::Refused(std::uint32_t sent, std::uint32_t now,
@@ -39,11 +51,21 @@ void TDispatchPacing::Refused(std::uint32_t sent, std::uint32_t now,
   } else if (const auto gap = GapSince(last_accepted_, sent)) {
     refused_gap_ = std::max(refused_gap_, *gap);
   }
+  GiveBackTurn(sent);
   if (retry_after_ms) {
     const std::uint32_t until = now + *retry_after_ms;
     if (!hold_until_ || Elapsed(*hold_until_, until) > 0) hold_until_ = until;
   }
   Recompute();
+}
+
+// A refused request did not use up the directory's allowance (a leaky bucket counts only what it
+// lets through): when it was the last one sent, the next turn counts from the one before it.
+void TDispatchPacing::GiveBackTurn(std::uint32_t sent) {
+  if (last_granted_ && Elapsed(*last_granted_, sent) >= 0) last_granted_.reset();
+  if (last_sent_ != sent || !previous_sent_) return;
+  last_sent_ = previous_sent_;
+  previous_sent_.reset();
 }
 
 void TDispatchPacing::Accepted(std::uint32_t sent) {
@@ -57,27 +79,41 @@ void TDispatchPacing::Accepted(std::uint32_t sent) {
   Recompute();
 }
 
-std::uint32_t TDispatchPacing::WaitMs(std::uint32_t now) const {
+std::uint32_t TDispatchPacing::StartWaitMs(std::uint32_t now) const {
   std::int32_t wait = 0;
   if (hold_until_) wait = std::max(wait, Elapsed(now, *hold_until_));
-  if (last_sent_) wait = std::max(wait, Elapsed(now, *last_sent_ + interval_));
+  // Counted from the last header, or from the last grant whose header has not gone out yet.
+  if (const auto anchor = Later(last_sent_, last_granted_)) {
+    const std::uint32_t lead = std::min(lead_, interval_ / 2);
+    wait = std::max(wait, Elapsed(now, *anchor + interval_ - lead));
+  }
   return static_cast<std::uint32_t>(wait);
 }
 
+std::uint32_t TDispatchPacing::SendWaitMs(std::uint32_t now) const {
+  if (!limiting_ || !last_sent_) return 0;
+  return static_cast<std::uint32_t>(std::max(0, Elapsed(now, *last_sent_ + interval_)));
+}
+
 bool TDispatchPacing::TryStart(std::uint32_t now) {
-  if (WaitMs(now) > 0) return false;
+  if (StartWaitMs(now) > 0) return false;
   hold_until_.reset();
-  last_sent_ = now;
+  last_granted_ = now;
   return true;
 }
 
 void TDispatchPacing::Recompute() {
   std::uint32_t next = base_;
-  if (accepted_gap_ == 0) {
+  const std::uint32_t above_refused = refused_gap_ + refused_gap_ / 50;
+  if (refusals_ == 1 && refused_gap_ <= base_ + base_ / 10) {
+    // Most likely the jitter of set-up at a directory whose limit is the base pace. An accepted
+    // gap above this step says nothing about it: a late start, not the directory, made it long.
+    next = above_refused;
+  } else if (accepted_gap_ == 0) {
     next = 2 * refused_gap_;
   } else if (accepted_gap_ <= refused_gap_ + refused_gap_ / 10) {
-    // The bounds have met (or crossed, by the jitter of connection set-up): a little above them.
-    next = std::max(accepted_gap_, refused_gap_) + std::max(accepted_gap_, refused_gap_) / 50;
+    // The bounds have met (or crossed, by the jitter of connection set-up).
+    next = std::max(accepted_gap_, above_refused);
   } else {
     next = refused_gap_ + (accepted_gap_ - refused_gap_) / 2;
   }

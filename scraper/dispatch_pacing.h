@@ -14,19 +14,28 @@ namespace orgkat {
 // gap. The pacing keeps both bounds and searches between them: with no acceptance above the
 // refused gap known yet it doubles (as TCP's additive-increase/multiplicative-decrease backs off
 // multiplicatively, so a strict directory is found in a few refusals), then it bisects, and once
-// the bounds meet it keeps the spacing a little above them. AIMD alone would keep probing past
-// the limit and lose a record's slot each time, and halving the rate on every refusal would waste
-// half the directory's allowance; bracketing settles on the limit itself. While it limits, a
-// request goes out only that long after the last one went out (measured when its header is sent,
-// so connection set-up does not eat the spacing). A stretch of accepted requests lowers both
-// bounds by a quarter, so the pace returns step by step to the base once the directory stops
-// refusing; below the base the pacing lets go and the controller's own timing rules again.
+// the bounds meet it keeps the spacing at the shortest gap accepted, and at least a little above
+// the longest refused. A run's first refusal at about the base pace is most likely the jitter of
+// connection set-up at a directory whose limit is the base pace itself: the pace then steps just
+// above the refused gap, and only a second refusal starts the search. AIMD alone would keep
+// probing past the limit and lose a record's slot each time, and halving the rate on every
+// refusal would waste half the directory's allowance; bracketing settles on the limit itself.
+// A stretch of accepted requests lowers both bounds by a quarter, so the pace
+// returns step by step to the base once the directory stops refusing; below the base the pacing
+// lets go and the controller's own timing rules again.
+//
+// The spacing is between the moments headers go out, since that is what the directory sees; a
+// refused request, which the directory did not count, gives its turn back. While it limits, a
+// header waits for its turn (SendWaitMs), and a start (or a retry) is granted about one
+// connection set-up ahead of that turn (StartWaitMs), so the set-up neither adds to the spacing
+// nor leaves a connection open long before its request.
 class TDispatchPacing {
  public:
   explicit TDispatchPacing(std::uint32_t base_ms) : base_(base_ms), interval_(base_ms) {}
 
-  // A request went out (or was granted its start) at `now`.
-  void Sent(std::uint32_t now);
+  // A request's header went out at `now`, `setup_ms` after its start was granted (empty: its
+  // start was not granted by the pacing).
+  void Sent(std::uint32_t now, std::optional<std::uint32_t> setup_ms = std::nullopt);
   // The request sent at `sent` was refused; the refusal arrived at `now`, with a valid
   // Retry-After of `retry_after_ms` when the directory gave one.
   void Refused(std::uint32_t sent, std::uint32_t now, std::optional<std::uint32_t> retry_after_ms);
@@ -35,16 +44,19 @@ class TDispatchPacing {
 
   // Whether the directory is limiting the pace: only then is TryStart asked.
   bool Limiting() const { return limiting_; }
-  // Whether a request may go out at `now`; if so, it counts as sent then.
+  // Whether a request may be started at `now`; if so, the start counts as granted then.
   bool TryStart(std::uint32_t now);
-  // How long from `now` until a request may go out; 0: at once.
-  std::uint32_t WaitMs(std::uint32_t now) const;
+  // How long from `now` until a start may be granted; 0: at once.
+  std::uint32_t StartWaitMs(std::uint32_t now) const;
+  // How long from `now` until a header may go out; 0: at once.
+  std::uint32_t SendWaitMs(std::uint32_t now) const;
   std::uint32_t IntervalMs() const { return interval_; }
   std::uint32_t Refusals() const { return refusals_; }
 
  private:
   void Recompute();
   void StepDown();
+  void GiveBackTurn(std::uint32_t sent);
 
   std::uint32_t base_;
   std::uint32_t interval_;
@@ -52,6 +64,9 @@ class TDispatchPacing {
   std::uint32_t refused_gap_ = 0;   // longest gap known refused; 0: none
   std::uint32_t accepted_gap_ = 0;  // shortest gap known accepted; 0: none
   std::optional<std::uint32_t> last_sent_;
+  std::optional<std::uint32_t> previous_sent_;
+  std::optional<std::uint32_t> last_granted_;
+  std::uint32_t lead_ = 0;  // a recent connection set-up's length, slowly forgotten
   std::optional<std::uint32_t> last_accepted_;
   std::optional<std::uint32_t> hold_until_;  // no request before it (Retry-After)
   std::uint32_t streak_ = 0;                 // accepted requests since the last refusal or step

@@ -18,6 +18,8 @@ namespace orgkat {
 namespace {
 
 constexpr std::size_t kErrorTextLimit = 200;  // characters of a failure message in its log line
+// How often the dispatch loop looks for a start's turn while the directory limits the pace.
+constexpr std::chrono::milliseconds kLimitedCycle{20};
 
 bool IsContinuationByte(char c) {
   return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
@@ -177,7 +179,8 @@ TScraper::PhaseEnd TScraper::RunPhase(Phase phase) {
 
 // The pacing comes from the two waits of RunConfig::PollInterval (100 ms), taken with the run's
 // sleeper: one after each worker start and one at the end of every cycle. So starts are at least
-// two intervals apart, and at most one finished worker is consumed per cycle.
+// two intervals apart, and at most one finished worker is consumed per cycle. While the directory
+// limits the pace, the starts wait for their turns instead (see CycleWait).
 TScraper::PhaseEnd TScraper::DispatchLoop(Phase phase) {
   bool early = false;
   while (!Terminated()) {
@@ -186,7 +189,7 @@ TScraper::PhaseEnd TScraper::DispatchLoop(Phase phase) {
       break;
     }
     const bool done = PhaseDone();
-    Sleep(Config->PollInterval);
+    CycleWait();
     if (done) return PhaseEnd::Done;
   }
   // The one way out for a stop. Left at the loop test, the running workers are asked to end; left
@@ -208,34 +211,49 @@ TScraper::StepEnd TScraper::DispatchStep() {
     pace_limited_ = Pacing.Limiting();
   }
   if (static_cast<std::int64_t>(running) >= Limit || UrlQueue.empty()) return StepEnd::Continue;
-  if (!PaceAllowsStart()) return StepEnd::Continue;
+  const StartTurn turn = PaceAllowsStart();
+  if (!turn.Allowed) return StepEnd::Continue;
   std::string entry = UrlQueue.PopFront();
   SendProgress(ProgressBarPosition + 1);
   // An empty entry is used up and counted; no worker is made for it.
   if (TrimValue(entry).empty()) return StepEnd::Continue;
   if (Terminated()) return StepEnd::Stop;
-  StartWorker(std::move(entry));
-  Sleep(Config->PollInterval);
+  StartWorker(std::move(entry), turn.GrantedAt);
+  CycleWait();
   return StepEnd::Continue;
+}
+
+// While the directory limits the pace, the loop looks in more often than its own rhythm, so that
+// a turn given back by a refused request is taken at once; the turns themselves still space the
+// starts. Otherwise each wait is the whole PollInterval.
+void TScraper::CycleWait() {
+  bool limiting = false;
+  {
+    std::lock_guard lock(ListsLock);
+    limiting = Pacing.Limiting();
+  }
+  Sleep(limiting ? std::min(Config->PollInterval, kLimitedCycle) : Config->PollInterval);
 }
 
 // Only while the directory limits the pace does a start wait for its turn; otherwise the two
 // waits of the cycle alone space the starts. A turn due within the cycle is waited for here, so
 // the pace is not rounded up to whole cycles.
-bool TScraper::PaceAllowsStart() {
+TScraper::StartTurn TScraper::PaceAllowsStart() {
   std::uint32_t wait = 0;
   {
     std::lock_guard lock(ListsLock);
-    if (!Pacing.Limiting()) return true;
-    wait = Pacing.WaitMs(Config->Ticks->Now());
+    if (!Pacing.Limiting()) return {};
+    wait = Pacing.StartWaitMs(Config->Ticks->Now());
   }
-  if (std::chrono::milliseconds(wait) > Config->PollInterval) return false;
+  if (std::chrono::milliseconds(wait) > Config->PollInterval) return {false, std::nullopt};
   if (wait > 0) Sleep(std::chrono::milliseconds(wait));
   std::lock_guard lock(ListsLock);
-  return Pacing.TryStart(Config->Ticks->Now());
+  const std::uint32_t now = Config->Ticks->Now();
+  if (!Pacing.TryStart(now)) return {false, std::nullopt};
+  return {true, now};
 }
 
-void TScraper::StartWorker(std::string url) {
+void TScraper::StartWorker(std::string url, std::optional<std::uint32_t> granted_at) {
   auto worker = std::make_shared<TScrapingThread>();
   worker->ListsLock = &ListsLock;
   worker->RunningList = RunningList;
@@ -244,6 +262,7 @@ void TScraper::StartWorker(std::string url) {
   worker->LogsMemo = LogsMemo;
   worker->Config = Config;
   worker->Pacing = &Pacing;
+  worker->TurnGrantedAt = granted_at;
   worker->UiQueue = UiQueue;
   {
     std::lock_guard lock(ListsLock);

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -110,8 +111,13 @@ class TScraper : public TThread {
   StepEnd DispatchStep();
   StepEnd ConsumeStep(Phase phase);
   bool PhaseDone();
-  bool PaceAllowsStart();
-  void StartWorker(std::string url);
+  struct StartTurn {
+    bool Allowed = true;
+    std::optional<std::uint32_t> GrantedAt;  // when the pacing granted it; empty: not asked
+  };
+  StartTurn PaceAllowsStart();
+  void CycleWait();
+  void StartWorker(std::string url, std::optional<std::uint32_t> granted_at);
   void Consume(Phase phase, TScrapingThread& worker);
   void DropRecordWithoutDocument(const std::string& url, const std::string& message);
   void NoteFailure(const std::string& message);

@@ -165,12 +165,10 @@ void TScrapingThread::Execute() {
 
 std::unique_ptr<IHttpClient> TScrapingThread::MakeClient(const RunConfig& config) {
   HttpClientSettings settings = RequestSettings(config);
-  settings.OnBeforeHeaderSend = [this, ticks = config.Ticks](const std::string& method,
-                                                             std::vector<std::string>& headers) {
+  settings.OnBeforeHeaderSend = [this, &config](const std::string& method,
+                                                std::vector<std::string>& headers) {
     BeforeHeaderSend(method, headers);
-    if (!Pacing) return;
-    sent_at_ = ticks->Now();
-    ReportToPacing([this](TDispatchPacing& pacing) { pacing.Sent(sent_at_); });
+    WaitForHeaderTurn(config);
   };
   CustomHeaders.push_back(OriginHeader(config.SiteHost));
   const ProxySetting proxy_setting = ReadProxyFile(config.ProxyFile);
@@ -249,13 +247,35 @@ void TScrapingThread::Pause(IHttpClient& client, const RunConfig& config, PauseK
 void TScrapingThread::WaitForPace(IHttpClient& client, const RunConfig& config) {
   for (;;) {
     bool turn = true;
+    const std::uint32_t now = config.Ticks->Now();
     ReportToPacing([&](TDispatchPacing& pacing) {
-      turn = !pacing.Limiting() || pacing.TryStart(config.Ticks->Now());
+      turn = !pacing.Limiting() || pacing.TryStart(now);
+      if (turn && pacing.Limiting()) TurnGrantedAt = now;
     });
     if (turn || cancelled_) return;
     client.ServeEvents(kServePass);
     config.Sleeper->Sleep(kPassGap);
   }
+}
+
+// While the directory limits the pace, the header waits until the spacing since the last one has
+// passed; otherwise it goes at once. Either way the pacing learns when it went out.
+void TScrapingThread::WaitForHeaderTurn(const RunConfig& config) {
+  if (!Pacing) return;
+  for (;;) {
+    sent_at_ = config.Ticks->Now();
+    std::uint32_t wait = 0;
+    ReportToPacing([&](TDispatchPacing& pacing) {
+      wait = pacing.SendWaitMs(sent_at_);
+      if (wait > 0) return;
+      std::optional<std::uint32_t> setup;
+      if (TurnGrantedAt) setup = sent_at_ - *TurnGrantedAt;
+      pacing.Sent(sent_at_, setup);
+    });
+    if (wait == 0 || cancelled_) break;
+    config.Sleeper->Sleep(std::min(std::chrono::milliseconds(wait), kPassGap));
+  }
+  TurnGrantedAt.reset();
 }
 
 void TScrapingThread::ReportToPacing(const std::function<void(TDispatchPacing&)>& report) {

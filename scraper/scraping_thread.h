@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,8 @@ class TScrapingThread : public TThread {
   // The controller's pacing, guarded by ListsLock: told of every request sent, refused and
   // answered; a retry after a refusal waits for its turn. Null: no pacing.
   TDispatchPacing* Pacing = nullptr;
+  // When the pacing granted this worker's start, if it was asked; the worker's own after Resume.
+  std::optional<std::uint32_t> TurnGrantedAt;
 
   // Outcome, final once the worker is in FinishedList: 0 none, 1 success, -1 failure.
   std::int32_t result = 0;
@@ -74,6 +77,7 @@ class TScrapingThread : public TThread {
   void Pause(IHttpClient& client, const RunConfig& config, PauseKind kind,
              std::chrono::milliseconds length);
   void WaitForPace(IHttpClient& client, const RunConfig& config);
+  void WaitForHeaderTurn(const RunConfig& config);
   void ReportToPacing(const std::function<void(TDispatchPacing&)>& report);
   void Log(const std::string& message);
 

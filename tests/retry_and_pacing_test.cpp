@@ -120,34 +120,45 @@ TEST(DispatchPacing, StrictDirectoryIsFoundByDoublingThenBisecting) {
                    {{Event::Start, 0}, {true, false, 200}},
                    {{Event::Accept, 0}, {false, false, 200}},
                    {{Event::Start, 300}, {true, false, 200}},
-                   // Refused 300 ms after the last accepted: at least twice that.
+                   // Refused 300 ms after the last accepted: at least twice that. A refused
+                   // request gives its turn back: the next counts from the accepted one.
                    {{Event::Refuse, 300}, {false, true, 600}},
-                   {{Event::Start, 700}, {false, true, 600}},
-                   {{Event::Start, 900}, {true, true, 600}},
-                   {{Event::Refuse, 900}, {false, true, 1800}},
-                   {{Event::Start, 2600}, {false, true, 1800}},
-                   {{Event::Start, 2700}, {true, true, 1800}},
-                   // Accepted 2700 ms after the last: the limit lies between; halve the bracket.
-                   {{Event::Accept, 2700}, {false, true, 1800}},
-                   {{Event::Start, 4500}, {true, true, 1800}},
-                   {{Event::Refuse, 4500}, {false, true, 2250}},
-                   {{Event::Start, 6750}, {true, true, 2250}},
-                   // 4050 ms since the last accepted (the refused one between counts for nothing).
-                   {{Event::Accept, 6750}, {false, true, 2250}},
-                   {{Event::Start, 9000}, {true, true, 2250}},
-                   {{Event::Accept, 9000}, {false, true, 2025}},
-                   {{Event::Start, 11025}, {true, true, 2025}},
-                   {{Event::Accept, 11025}, {false, true, 1912}},
-                   {{Event::Start, 12937}, {true, true, 1912}},
-                   // The bounds have met (1912 refused, 2025 accepted): settle just above them.
-                   {{Event::Refuse, 12937}, {false, true, 2065}},
-                   {{Event::Start, 15001}, {false, true, 2065}},
-                   {{Event::Start, 15002}, {true, true, 2065}},
-                   {{Event::Accept, 15002}, {false, true, 2065}},
+                   {{Event::Start, 599}, {false, true, 600}},
+                   {{Event::Start, 600}, {true, true, 600}},
+                   {{Event::Refuse, 600}, {false, true, 1200}},
+                   {{Event::Start, 1200}, {true, true, 1200}},
+                   {{Event::Refuse, 1200}, {false, true, 2400}},
+                   {{Event::Start, 2400}, {true, true, 2400}},
+                   // Accepted 2400 ms after the last: the limit lies between; halve the bracket.
+                   {{Event::Accept, 2400}, {false, true, 1800}},
+                   {{Event::Start, 4199}, {false, true, 1800}},
+                   {{Event::Start, 4200}, {true, true, 1800}},
+                   {{Event::Refuse, 4200}, {false, true, 2100}},
+                   {{Event::Start, 4500}, {true, true, 2100}},
+                   {{Event::Accept, 4500}, {false, true, 1950}},
+                   {{Event::Start, 6450}, {true, true, 1950}},
+                   // The bounds have met (1950 refused, 2100 accepted): the shortest accepted.
+                   {{Event::Refuse, 6450}, {false, true, 2100}},
+                   {{Event::Start, 6599}, {false, true, 2100}},
+                   {{Event::Start, 6600}, {true, true, 2100}},
+                   {{Event::Accept, 6600}, {false, true, 2100}},
                    // A refusal reported late, for a request sent before the last accepted one.
-                   {{Event::Refuse, 14000}, {false, true, 2065}},
+                   {{Event::Refuse, 5000}, {false, true, 2100}},
                });
-  EXPECT_EQ(pacing.Refusals(), 5u);
+  EXPECT_EQ(pacing.Refusals(), 6u);
+}
+
+TEST(DispatchPacing, FirstRefusalAtTheBasePaceStepsJustAboveItThenDoubles) {
+  // The very first request refused, nothing accepted yet: the limit may be the base pace itself.
+  TDispatchPacing pacing(200);
+  Play(pacing, {
+                   {{Event::Start, 0}, {true, false, 200}},
+                   {{Event::Refuse, 0}, {false, true, 204}},
+                   {{Event::Start, 203}, {false, true, 204}},
+                   {{Event::Start, 204}, {true, true, 204}},
+                   // Refused again: the limit lies further off; double as for any other.
+                   {{Event::Refuse, 204}, {false, true, 408}},
+               });
 }
 
 TEST(DispatchPacing, JitterAtTheBasePaceKeepsItAndReturnsAfterAStretch) {
@@ -164,9 +175,16 @@ TEST(DispatchPacing, JitterAtTheBasePaceKeepsItAndReturnsAfterAStretch) {
   pacing.Refused(at + 2, at + 3, std::nullopt);  // 202 ms after the last accepted
   EXPECT_TRUE(pacing.Limiting());
   EXPECT_EQ(pacing.IntervalMs(), 206u);  // the bounds meet: a little above them
-  // Counted from the last request sent, not from the last start.
-  EXPECT_FALSE(pacing.TryStart(at + 207));
-  EXPECT_TRUE(pacing.TryStart(at + 208));
+  // The refused request gave its turn back: counted from the last one accepted.
+  EXPECT_FALSE(pacing.TryStart(at + 5));
+  EXPECT_TRUE(pacing.TryStart(at + 6));
+  // Its header went out 12 ms after the grant: the next start is granted that much ahead of the
+  // header's turn, and a header that comes early waits for it.
+  pacing.Sent(at + 18, 12);
+  EXPECT_FALSE(pacing.TryStart(at + 211));
+  EXPECT_TRUE(pacing.TryStart(at + 212));
+  EXPECT_EQ(pacing.SendWaitMs(at + 220), 4u);
+  at += 18;
   std::vector<bool> limiting;
   for (int i = 0; i < 60; ++i) {
     at += 210;
@@ -218,8 +236,8 @@ TEST(DispatchPacing, WrappingCounter) {
   pacing.Sent(base + 300);  // past the wrap
   pacing.Refused(base + 300, base + 301, std::nullopt);
   EXPECT_EQ(pacing.IntervalMs(), 600u);
-  EXPECT_FALSE(pacing.TryStart(base + 899));
-  EXPECT_TRUE(pacing.TryStart(base + 900));
+  EXPECT_FALSE(pacing.TryStart(base + 599));
+  EXPECT_TRUE(pacing.TryStart(base + 600));
 }
 
 }  // namespace

@@ -195,8 +195,28 @@ TEST(FetchWorker, RefusalPausesForItsRetryAfterThenWaitsForThePace) {
   std::lock_guard hold(rig.lock);
   EXPECT_EQ(pacing.Refusals(), 1u);
   EXPECT_TRUE(pacing.Limiting());
-  // The pace was counted from the retry's start: the next start waits its interval from there.
-  EXPECT_FALSE(pacing.TryStart(at[1] + 1));
+  // The retry's header is the last sent: the next header waits the interval from it, and the next
+  // start is granted a set-up earlier (a step of the clock here, capped at half the interval).
+  const std::uint32_t sent = at[1] - kStep;
+  EXPECT_EQ(pacing.SendWaitMs(sent), pacing.IntervalMs());
+  EXPECT_EQ(pacing.StartWaitMs(sent), pacing.IntervalMs() - pacing.IntervalMs() / 2);
+}
+
+// While the directory limits the pace, a header ready before its turn waits for it: the spacing
+// is between headers, whatever the connection's set-up took.
+TEST(FetchWorker, AHeaderReadyBeforeItsTurnWaitsForIt) {
+  WorkerRig rig;
+  rig.config->Sleeper = rig.ticks;
+  TDispatchPacing pacing(200);
+  rig.worker->Pacing = &pacing;
+  rig.ticks->Set(1000);
+  pacing.Sent(1000);
+  pacing.Refused(1000, 1001, std::nullopt);
+  rig.directory->Queue({Answer::Body("body")});
+  rig.Start();
+  ASSERT_TRUE(rig.WaitHandedOver());
+  EXPECT_EQ(rig.directory->Log().ticks, std::vector<std::uint32_t>{1000 + pacing.IntervalMs()});
+  EXPECT_EQ(rig.worker->result, 1);
 }
 
 TEST(FetchWorker, TerminatedBeforeTheFirstAttemptMakesNoRequestAndNoHandOff) {
