@@ -115,15 +115,19 @@ void TDispatchPacing::Recompute() {
     // The bounds have met (or crossed, by the jitter of connection set-up).
     next = std::max(accepted_gap_, above_refused);
   } else {
-    next = refused_gap_ + (accepted_gap_ - refused_gap_) / 2;
+    // An acceptance far above the refusal (after a hold, or a late start) brackets little: from
+    // there doubling finds the limit sooner than halving down to it.
+    next = std::min(2 * refused_gap_, refused_gap_ + (accepted_gap_ - refused_gap_) / 2);
   }
   interval_ = std::clamp(next, base_, kLongestInterval);
 }
 
+// The directory may have relaxed: the refused bound is forgotten by an eighth, which lets the
+// search probe below the accepted one. The accepted bound stays, since it is proven: a probe that
+// is refused brings the pace straight back to it.
 void TDispatchPacing::StepDown() {
   streak_ = 0;
-  refused_gap_ -= refused_gap_ / 4;
-  accepted_gap_ -= accepted_gap_ / 4;
+  refused_gap_ -= refused_gap_ / 8;
   if (refused_gap_ >= base_) return;
   // The directory takes the base pace again: the controller's own timing takes over.
   limiting_ = false;

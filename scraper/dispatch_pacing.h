@@ -11,8 +11,8 @@ namespace orgkat {
 // The rule. A directory that protects itself usually lets through one request per fixed spacing
 // (a leaky bucket without burst) and refuses the rest. Each refusal proves that spacing longer
 // than the gap since the last accepted request; each acceptance proves it no longer than its own
-// gap. The pacing keeps both bounds and searches between them: with no acceptance above the
-// refused gap known yet it doubles (as TCP's additive-increase/multiplicative-decrease backs off
+// gap. The pacing keeps both bounds and searches between them: with no acceptance known within
+// twice the refused gap it doubles (as TCP's additive-increase/multiplicative-decrease backs off
 // multiplicatively, so a strict directory is found in a few refusals), then it bisects, and once
 // the bounds meet it keeps the spacing at the shortest gap accepted, and at least a little above
 // the longest refused. A run's first refusal at about the base pace is most likely the jitter of
@@ -20,9 +20,10 @@ namespace orgkat {
 // above the refused gap, and only a second refusal starts the search. AIMD alone would keep
 // probing past the limit and lose a record's slot each time, and halving the rate on every
 // refusal would waste half the directory's allowance; bracketing settles on the limit itself.
-// A stretch of accepted requests lowers both bounds by a quarter, so the pace
-// returns step by step to the base once the directory stops refusing; below the base the pacing
-// lets go and the controller's own timing rules again.
+// A stretch of accepted requests lowers the refused bound by an eighth, so the search probes a
+// little faster: refused, the search closes in again between the probe and the proven pace;
+// accepted, it stays faster. So the pace returns step by step to the base once the directory
+// stops refusing; below the base the pacing lets go and the controller's own timing rules again.
 //
 // The spacing is between the moments headers go out, since that is what the directory sees; a
 // refused request, which the directory did not count, gives its turn back. While it limits, a

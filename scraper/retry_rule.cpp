@@ -182,8 +182,8 @@ RetryPlan PlanRetry(const FailedAttempt& attempt, milliseconds pause,
   plan.Refused = true;
   plan.Pause = pause;
   if (const auto wait = RequestedWait(attempt.RetryAfter, now)) {
-    plan.RetryAfter = std::clamp(*wait, pause, std::max(pause, kLongestRetryAfter));
-    plan.Pause = *plan.RetryAfter;
+    plan.RetryAfter = std::clamp(*wait, milliseconds(0), kLongestRetryAfter);
+    plan.Pause = std::max(pause, *plan.RetryAfter);
   }
   return plan;
 }

@@ -21,7 +21,8 @@ struct RetryPlan {
   bool Refused = false;
   // The pause before the next attempt; zero: the next attempt follows at once.
   std::chrono::milliseconds Pause{0};
-  // The wait the directory asked for with a valid Retry-After, already clamped like Pause.
+  // The wait the directory asked for with a valid Retry-After, at most a minute: what the run's
+  // pace holds every start for. The refused request's own Pause is at least the retry pause.
   std::optional<std::chrono::milliseconds> RetryAfter;
 };
 

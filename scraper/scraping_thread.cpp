@@ -15,6 +15,8 @@ constexpr int kMaxAttempts = 5;
 // One pass of a pause: serve the connection, then read the counter again.
 constexpr std::chrono::milliseconds kServePass{20};
 constexpr std::chrono::milliseconds kPassGap{5};
+// The lowest status code of an HTTP answer; below it the client got none.
+constexpr int kFirstStatus = 100;
 
 std::string FailureText(const std::string& message, int status_code) {
   return "ERROR_" + (message.empty() ? std::to_string(status_code) : message);
@@ -216,10 +218,13 @@ TScrapingThread::AttemptEnd TScrapingThread::Attempt(IHttpClient& client, const 
       if (plan.RetryAfter) retry_after = static_cast<std::uint32_t>(plan.RetryAfter->count());
       pacing.Refused(sent_at_, config.Ticks->Now(), retry_after);
     });
+  } else if (client.StatusCode() >= kFirstStatus) {
+    // Any other answer was let through by the directory's limit all the same.
+    ReportToPacing([this](TDispatchPacing& pacing) { pacing.Accepted(sent_at_); });
   }
   if (plan.Pause.count() > 0) Pause(client, config, PauseKind::Retry, plan.Pause);
   // After the last attempt no request follows that would need a turn.
-  if (plan.Refused && !last) WaitForPace(client, config);
+  if (!last) WaitForPace(client, config);
   return AttemptEnd::Failed;
 }
 
@@ -242,15 +247,16 @@ void TScrapingThread::Pause(IHttpClient& client, const RunConfig& config, PauseK
   }
 }
 
-// A retry after a refusal goes out only when the directory's pace allows it, as a new worker's
-// first request does; like the retry pause, only a cancel ends the wait.
+// While the directory limits the pace, a retry goes out only when the pace allows it, as a new
+// worker's first request does; like the retry pause, only a cancel ends the wait.
 void TScrapingThread::WaitForPace(IHttpClient& client, const RunConfig& config) {
   for (;;) {
     bool turn = true;
-    const std::uint32_t now = config.Ticks->Now();
     ReportToPacing([&](TDispatchPacing& pacing) {
-      turn = !pacing.Limiting() || pacing.TryStart(now);
-      if (turn && pacing.Limiting()) TurnGrantedAt = now;
+      if (!pacing.Limiting()) return;
+      const std::uint32_t now = config.Ticks->Now();
+      turn = pacing.TryStart(now);
+      if (turn) TurnGrantedAt = now;
     });
     if (turn || cancelled_) return;
     client.ServeEvents(kServePass);
@@ -262,15 +268,15 @@ void TScrapingThread::WaitForPace(IHttpClient& client, const RunConfig& config) 
 // passed; otherwise it goes at once. Either way the pacing learns when it went out.
 void TScrapingThread::WaitForHeaderTurn(const RunConfig& config) {
   if (!Pacing) return;
+  // The set-up ends when the header is ready, not when its turn comes.
+  std::optional<std::uint32_t> setup;
   for (;;) {
     sent_at_ = config.Ticks->Now();
+    if (TurnGrantedAt && !setup) setup = sent_at_ - *TurnGrantedAt;
     std::uint32_t wait = 0;
     ReportToPacing([&](TDispatchPacing& pacing) {
       wait = pacing.SendWaitMs(sent_at_);
-      if (wait > 0) return;
-      std::optional<std::uint32_t> setup;
-      if (TurnGrantedAt) setup = sent_at_ - *TurnGrantedAt;
-      pacing.Sent(sent_at_, setup);
+      if (wait == 0) pacing.Sent(sent_at_, setup);
     });
     if (wait == 0 || cancelled_) break;
     config.Sleeper->Sleep(std::min(std::chrono::milliseconds(wait), kPassGap));

@@ -39,14 +39,14 @@ TEST(RetryRule, PauseFollowsStatusAndRetryAfter) {
        {}},
       {"503 delta-seconds", {"x", 503, "x", "10"}, true, 10s, 10s},
       {"429 delta-seconds with blanks", {"x", 429, "x", " \t7 "}, true, 7s, 7s},
-      {"short delta keeps the floor", {"x", 503, "x", "1"}, true, 3s, 3s},
-      {"zero keeps the floor", {"x", 503, "x", "0"}, true, 3s, 3s},
+      {"short delta keeps the floor", {"x", 503, "x", "1"}, true, 3s, 1s},
+      {"zero keeps the floor", {"x", 503, "x", "0"}, true, 3s, 0s},
       {"absurd delta is clamped", {"x", 503, "x", "86400"}, true, 60s, 60s},
       {"digits beyond any range", {"x", 429, "x", "99999999999999999999999"}, true, 60s, 60s},
       {"IMF-fixdate", {"x", 503, "x", "Sun, 06 Nov 1994 08:49:57 GMT"}, true, 20s, 20s},
       {"RFC 850 date", {"x", 503, "x", "Sunday, 06-Nov-94 08:50:07 GMT"}, true, 30s, 30s},
       {"asctime date", {"x", 429, "x", "Sun Nov  6 08:49:42 1994"}, true, 5s, 5s},
-      {"date in the past", {"x", 503, "x", "Sat, 05 Nov 1994 08:49:37 GMT"}, true, 3s, 3s},
+      {"date in the past", {"x", 503, "x", "Sat, 05 Nov 1994 08:49:37 GMT"}, true, 3s, 0s},
       {"date far ahead", {"x", 503, "x", "Fri, 31 Dec 9999 23:59:59 GMT"}, true, 60s, 60s},
       {"negative delta is malformed", {"x", 503, "x", "-5"}, true, 3s, {}},
       {"fraction is malformed", {"x", 503, "x", "2.5"}, true, 3s, {}},
@@ -208,23 +208,36 @@ TEST(DispatchPacing, RetryAfterHoldsEveryStartAndAcceptancesNarrowTheBracket) {
   EXPECT_EQ(pacing.IntervalMs(), 800u);
   EXPECT_FALSE(pacing.TryStart(11409));
   EXPECT_TRUE(pacing.TryStart(11410));
-  pacing.Accepted(11410);  // bounds 400 and 10410: bisect
-  EXPECT_EQ(pacing.IntervalMs(), 5405u);
+  // Bounds 400 and 10410: an acceptance that far above, made long by the hold, brackets little;
+  // doubling from the refusal, not halving from it.
+  pacing.Accepted(11410);
+  EXPECT_EQ(pacing.IntervalMs(), 800u);
   // Every request accepted at the interval brings it down towards the refused 400 ms, never
-  // below; each stretch of 50 accepted then lowers both bounds until the base pace is back.
+  // below, until a stretch of 50 accepted lets it probe below.
   std::vector<std::uint32_t> intervals;
   std::uint32_t at = 11410;
-  for (int i = 0; i < 200 && pacing.Limiting(); ++i) {
+  const auto accept_next = [&] {
     at += pacing.IntervalMs();
     pacing.Sent(at);
     pacing.Accepted(at);
     intervals.push_back(pacing.IntervalMs());
-  }
-  ASSERT_EQ(intervals.size(), 149u);
+  };
+  for (int i = 0; i < 49; ++i) accept_next();
   EXPECT_TRUE(std::all_of(intervals.begin(), intervals.begin() + 48,
                           [](std::uint32_t interval) { return interval >= 400; }));
-  EXPECT_LE(intervals[47], 450u);  // within a tenth of the bound, and the margin
-  EXPECT_LT(intervals[48], 400u);
+  const std::uint32_t proven = intervals[47];
+  EXPECT_LE(proven, 450u);  // within a tenth of the bound, and the margin
+  const std::uint32_t probe = intervals[48];
+  ASSERT_LT(probe, 400u);
+  // The probe refused: the search closes in again between it and the proven pace.
+  at += probe;
+  pacing.Sent(at);
+  pacing.Refused(at, at + 5, std::nullopt);
+  EXPECT_GT(pacing.IntervalMs(), probe);
+  EXPECT_LE(pacing.IntervalMs(), proven);
+  // A directory that has relaxed: accepted from now on, the base pace is back stretch by stretch.
+  for (int i = 0; i < 1000 && pacing.Limiting(); ++i) accept_next();
+  EXPECT_FALSE(pacing.Limiting());
   EXPECT_EQ(intervals.back(), 200u);
 }
 
