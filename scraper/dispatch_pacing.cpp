@@ -123,8 +123,8 @@ void TDispatchPacing::Recompute() {
 }
 
 // The directory may have relaxed: the refused bound is forgotten by an eighth, which lets the
-// search probe below the accepted one. The accepted bound stays, since it is proven: a probe that
-// is refused brings the pace straight back to it.
+// search probe below the accepted one. The accepted bound stays, since it is proven: after a probe
+// that is refused the search closes in again between the probe and it.
 void TDispatchPacing::StepDown() {
   streak_ = 0;
   refused_gap_ -= refused_gap_ / 8;

@@ -40,7 +40,7 @@ class TDispatchPacing {
   // The request sent at `sent` was refused; the refusal arrived at `now`, with a valid
   // Retry-After of `retry_after_ms` when the directory gave one.
   void Refused(std::uint32_t sent, std::uint32_t now, std::optional<std::uint32_t> retry_after_ms);
-  // The request sent at `sent` was answered.
+  // The request sent at `sent` was let through: answered with anything but a refusal.
   void Accepted(std::uint32_t sent);
 
   // Whether the directory is limiting the pace: only then is TryStart asked.
